@@ -52,9 +52,8 @@ Presence TestPresence(const Text& path) {
     if (fake::gWorld.unlistable.count(path) != 0) {
         return Presence::Failed;
     }
-    return fake::gWorld.folders.count(fake::WithoutTrailingSeparator(path)) != 0
-               ? Presence::Present
-               : Presence::Absent;
+    return fake::gWorld.folders.count(fake::WithoutTrailingSeparator(path)) != 0 ? Presence::Present
+                                                                                 : Presence::Absent;
 }
 
 bool CreateOneFolder(const Text& path) {

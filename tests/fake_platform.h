@@ -18,9 +18,9 @@ struct World {
     // Existing folders, without trailing separator; the empty parent of a
     // first-level folder always exists.
     std::set<platform::Text> folders;
-    std::set<platform::Text> unlistable;     // presence test fails outright
-    std::set<platform::Text> refused;        // creation always fails
-    std::vector<std::string> log;            // "present X", "create X", "copy S>T", "end"
+    std::set<platform::Text> unlistable; // presence test fails outright
+    std::set<platform::Text> refused;    // creation always fails
+    std::vector<std::string> log;        // "present X", "create X", "copy S>T", "end"
 };
 
 World& world();

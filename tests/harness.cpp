@@ -49,7 +49,8 @@ void Build(const fs::path& root, const Tree& tree) {
         const auto link = entry.find("->");
         const auto equals = entry.find('=');
         if (link != std::string::npos) {
-            fs::create_symlink(FromUtf8(entry.substr(link + 2)), root / FromUtf8(entry.substr(0, link)));
+            fs::create_symlink(FromUtf8(entry.substr(link + 2)),
+                               root / FromUtf8(entry.substr(0, link)));
         } else if (equals != std::string::npos) {
             std::ofstream(root / FromUtf8(entry.substr(0, equals)), std::ios::binary)
                 << entry.substr(equals + 1);
@@ -109,16 +110,14 @@ std::wstring Wide(const std::string& utf8) {
 
 } // namespace
 
-fs::path ProgramFolder() {
+fs::path ProgramPath() {
     wchar_t name[MAX_PATH];
     GetModuleFileNameW(nullptr, name, MAX_PATH);
-    return fs::path(name).parent_path();
+    return fs::path(name).parent_path() / "Tarvik.exe";
 }
 
 Outcome Run(const std::vector<std::string>& arguments, const fs::path& cwd, int timeoutMs) {
-    // arguments[0] is the command line after the program name; a second
-    // element, when given, replaces the whole command line.
-    const fs::path program = ProgramFolder() / "Tarvik.exe";
+    const fs::path program = ProgramPath();
     std::wstring commandLine = arguments.size() > 1
                                    ? Wide(arguments[1])
                                    : L"\"" + program.wstring() + L"\" " + Wide(arguments[0]);
@@ -136,8 +135,7 @@ Outcome Run(const std::vector<std::string>& arguments, const fs::path& cwd, int 
     Outcome outcome;
     if (CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
                        cwd.c_str(), &startup, &process)) {
-        if (WaitForSingleObject(process.hProcess, static_cast<DWORD>(timeoutMs)) ==
-            WAIT_OBJECT_0) {
+        if (WaitForSingleObject(process.hProcess, static_cast<DWORD>(timeoutMs)) == WAIT_OBJECT_0) {
             DWORD code = 1;
             outcome.finished = true;
             outcome.exitedZero = GetExitCodeProcess(process.hProcess, &code) && code == 0;
@@ -154,12 +152,12 @@ Outcome Run(const std::vector<std::string>& arguments, const fs::path& cwd, int 
 
 #else
 
-fs::path ProgramFolder() {
-    return fs::read_symlink("/proc/self/exe").parent_path();
+fs::path ProgramPath() {
+    return fs::read_symlink("/proc/self/exe").parent_path() / "tarvik";
 }
 
 Outcome Run(const std::vector<std::string>& arguments, const fs::path& cwd, int timeoutMs) {
-    const std::string program = (ProgramFolder() / "tarvik").string();
+    const std::string program = ProgramPath().string();
     const fs::path outputFile = fs::temp_directory_path() / "tarvik-tests" / "output.txt";
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& argument : arguments) {

@@ -19,8 +19,8 @@ struct Outcome {
     std::string output; // everything written to standard output and error
 };
 
-// The folder of the test program, where the built program sits too.
-fs::path ProgramFolder();
+// The built program, which sits beside the test program.
+fs::path ProgramPath();
 
 // A fresh empty scratch folder for one case.
 fs::path Scratch(const std::string& name);
@@ -32,8 +32,9 @@ Tree List(const fs::path& root);
 // the host's separator.
 std::string HostText(const std::string& text, const fs::path& root);
 
-// Starts the program with the argument text (one argument on Linux; the
-// command line after the quoted program name on Windows) in folder cwd.
+// Starts the program in folder cwd. Linux: with these arguments. Windows:
+// with the quoted program path and arguments[0] as its command line, or with
+// arguments[1] as the whole command line when given.
 Outcome Run(const std::vector<std::string>& arguments, const fs::path& cwd, int timeoutMs = 20000);
 
 } // namespace harness

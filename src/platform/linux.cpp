@@ -63,8 +63,8 @@ bool CopyRange(int in, int out, off_t offset, off_t end, bool& kernelCopy) {
         if (kernelCopy) {
             off_t inOffset = offset;
             off_t outOffset = offset;
-            const ssize_t moved = Retry(
-                [&] { return ::copy_file_range(in, &inOffset, out, &outOffset, want, 0); });
+            const ssize_t moved =
+                Retry([&] { return ::copy_file_range(in, &inOffset, out, &outOffset, want, 0); });
             if (moved > 0) {
                 offset += moved;
                 continue;
@@ -89,8 +89,7 @@ bool CopyRange(int in, int out, off_t offset, off_t end, bool& kernelCopy) {
         }
         for (ssize_t done = 0; done < got;) {
             const ssize_t put = Retry([&] {
-                return ::pwrite(out, buffer + done, static_cast<size_t>(got - done),
-                                offset + done);
+                return ::pwrite(out, buffer + done, static_cast<size_t>(got - done), offset + done);
             });
             if (put <= 0) {
                 return false;
@@ -174,9 +173,8 @@ bool CopyOneFile(const Text& source, const Text& target) {
     }
 
     // O_NONBLOCK: opening a FIFO without a writer must not wait.
-    Fd in(Retry([&] {
-        return ::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    }));
+    Fd in(Retry(
+        [&] { return ::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC); }));
     if (in.get() < 0) {
         return false;
     }
@@ -189,7 +187,8 @@ bool CopyOneFile(const Text& source, const Text& target) {
     // stays on one file system and is atomic. Its name is short so that a
     // target name close to the length limit still fits.
     const Text::size_type slash = target.rfind('/');
-    Text temporary = (slash == Text::npos ? Text() : target.substr(0, slash + 1)) + ".tarvik-XXXXXX";
+    Text temporary =
+        (slash == Text::npos ? Text() : target.substr(0, slash + 1)) + ".tarvik-XXXXXX";
     Fd out(Retry([&] { return ::mkostemp(temporary.data(), O_CLOEXEC); }));
     if (out.get() < 0) {
         return false;

@@ -38,8 +38,8 @@ bool ToCodePage(const platform::Text& wide, std::string& narrow) {
         return false;
     }
     // Only a conversion that comes back to the same text names the same file.
-    const int backLength = ::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, narrow.data(),
-                                                 length, nullptr, 0);
+    const int backLength =
+        ::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, narrow.data(), length, nullptr, 0);
     if (backLength != wideLength) {
         return false;
     }
