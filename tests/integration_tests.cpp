@@ -23,7 +23,10 @@ struct Case {
     Tree before;
     const char* argumentText; // run in the scratch folder, so relative paths stay in it
     Tree after;
+    harness::RunOptions options = {};
 };
+
+constexpr harness::RunOptions kUnprivileged{.unprivileged = true};
 
 const Case kCases[] = {
     {"copies into an existing folder",
@@ -155,6 +158,86 @@ const Case kCases[] = {
      {"a.log=new"},
      "a.log,Logs/,\xc3\xa9.log",
      {"Logs/", "Logs/\xc3\xa9.log=new", "a.log=new"}},
+    // Hostile and odd entries at the paths.
+    {"a link at the target is replaced, never written through",
+     kLinux,
+     {"a.log=new", "Logs/", "other=keep", "Logs/a.log->../other"},
+     "a.log,Logs/,a.log",
+     {"Logs/", "Logs/a.log=new", "a.log=new", "other=keep"}},
+    {"a link in the chain is followed",
+     kLinux,
+     {"a.log=new", "real/", "Logs->real"},
+     "a.log,Logs/Sub/,a.log",
+     {"Logs->real", "a.log=new", "real/", "real/Sub/", "real/Sub/a.log=new"}},
+    {"a dangling link in the chain is left alone",
+     kLinux,
+     {"a.log=new", "Logs->gone"},
+     "a.log,Logs/Sub/,a.log",
+     {"Logs->gone", "a.log=new"}},
+    {"the source is the target through a link",
+     kLinux,
+     {"Logs/", "Logs/a.log=old", "link->Logs/a.log"},
+     "link,Logs/,a.log",
+     {"Logs/", "Logs/a.log=old", "link->Logs/a.log"}},
+    {"the source is the target through a hard link",
+     kLinux,
+     {"Logs/", "Logs/a.log=old", "h=>Logs/a.log"},
+     "h,Logs/,a.log",
+     {"Logs/", "Logs/a.log=old", "h=old"}},
+    {"a target name ending in a separator",
+     kLinux,
+     {"a.log=new", "Logs/", "Logs/sub/"},
+     "a.log,Logs/,sub/",
+     {"Logs/", "Logs/sub/", "a.log=new"}},
+    {"a FIFO without a writer as source",
+     kLinux,
+     {"Logs/", "p|fifo"},
+     "p,Logs/,a.log",
+     {"Logs/", "p|fifo"}},
+    {"a socket as source", kLinux, {"Logs/", "s|socket"}, "s,Logs/,a.log", {"Logs/", "s|socket"}},
+    {"a character device as source", kLinux, {"Logs/"}, "/dev/zero,Logs/,a.log", {"Logs/"}},
+    {"names with bytes outside UTF-8, blanks, quotes and a newline",
+     kLinux,
+     {"\xff\xfe a\"b\nc.log=new"},
+     "\xff\xfe a\"b\nc.log,L\x80gs/,\xff\n.log",
+     {"L\x80gs/", "L\x80gs/\xff\n.log=new", "\xff\xfe a\"b\nc.log=new"}},
+    // Refusals, run without privileges.
+    {"a writable folder for an unprivileged run",
+     kBoth,
+     {"a.log=new", "Logs/", "Logs/a.log=old"},
+     "a.log,Logs/,a.log",
+     {"Logs/", "Logs/a.log=new", "a.log=new"},
+     kUnprivileged},
+    {"a read-only target folder",
+     kLinux,
+     {"a.log=new", "Logs/#555", "Logs/a.log=old"},
+     "a.log,Logs/,a.log",
+     {"Logs/", "Logs/a.log=old", "a.log=new"},
+     kUnprivileged},
+    {"a read-only folder above a missing chain",
+     kLinux,
+     {"a.log=new", "Logs/#555"},
+     "a.log,Logs/A/B/,a.log",
+     {"Logs/", "a.log=new"},
+     kUnprivileged},
+    {"a source without read permission",
+     kLinux,
+     {"a.log=new#000", "Logs/"},
+     "a.log,Logs/,b.log",
+     {"Logs/", "a.log=new"},
+     kUnprivileged},
+    {"a target folder that denies search",
+     kLinux,
+     {"a.log=new", "Logs/#666", "Logs/a.log=old"},
+     "a.log,Logs/Sub/,a.log",
+     {"Logs/", "Logs/a.log=old", "a.log=new"},
+     kUnprivileged},
+    {"a read-only target file in a writable folder is replaced",
+     kLinux,
+     {"a.log=new", "Logs/", "Logs/a.log=old#444"},
+     "a.log,Logs/,a.log",
+     {"Logs/", "Logs/a.log=new", "a.log=new"},
+     kUnprivileged},
 };
 
 void ExpectQuietRun(const harness::Outcome& outcome, const std::string& name) {
@@ -171,7 +254,8 @@ TEST(Run, ArgumentTexts) {
         }
         const auto root = harness::Scratch("case" + std::to_string(index++));
         harness::Build(root, c.before);
-        const auto outcome = harness::Run({harness::HostText(c.argumentText, root)}, root);
+        const auto outcome =
+            harness::Run({harness::HostText(c.argumentText, root)}, root, c.options);
         ExpectQuietRun(outcome, c.name);
         EXPECT_EQ(harness::List(root), c.after) << c.name;
     }
