@@ -20,12 +20,6 @@ namespace {
 namespace fs = std::filesystem;
 using harness::Tree;
 
-void ExpectQuiet(const harness::Outcome& outcome, const std::string& what) {
-    EXPECT_TRUE(outcome.finished) << what;
-    EXPECT_TRUE(outcome.exitedZero) << what;
-    EXPECT_EQ(outcome.output, "") << what;
-}
-
 bool HoldsTemporary(const fs::path& root) {
     for (const auto& entry : fs::recursive_directory_iterator(root)) {
         if (entry.path().filename().string().starts_with(".tarvik-")) {
@@ -61,7 +55,7 @@ TEST(Faults, SixteenRunsAtOnceOnSharedChains) {
             run.join();
         }
         for (const auto& outcome : outcomes) {
-            ExpectQuiet(outcome, "race run");
+            harness::ExpectQuiet(outcome, "race run");
         }
         for (const std::string& chain : {shared, partly}) {
             std::ifstream target(root / chain / "t.log", std::ios::binary);
@@ -81,7 +75,7 @@ TEST(Faults, FileSizeLimitLeavesTheTargetWhole) {
     harness::Build(root, {"Logs/", "Logs/a.log=old", "a.log=" + std::string(1 << 20, 'x')});
     harness::RunOptions limited;
     limited.fileSizeLimit = 64 * 1024;
-    ExpectQuiet(harness::Run({"a.log,Logs/,a.log"}, root, limited), "file-size limit");
+    harness::ExpectQuiet(harness::Run({"a.log,Logs/,a.log"}, root, limited), "file-size limit");
     const Tree after = harness::List(root);
     EXPECT_EQ(after[1], "Logs/a.log=old");
     EXPECT_FALSE(HoldsTemporary(root));
@@ -98,7 +92,7 @@ TEST(RootFaults, FullFileSystemLeavesTheTargetWhole) {
         GTEST_SKIP() << "cannot mount tmpfs here";
     }
     harness::Build(root, {"small/a.log=old"});
-    ExpectQuiet(harness::Run({"a.log,small/,a.log"}, root), "full file system");
+    harness::ExpectQuiet(harness::Run({"a.log,small/,a.log"}, root), "full file system");
     std::ifstream target(root / "small/a.log");
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(target), {}), "old");
     EXPECT_FALSE(HoldsTemporary(root / "small"));
@@ -129,7 +123,7 @@ TEST(SlowFaults, SparseSourceAboveFourGiBCopiesWholeAndSparse) {
         WriteAt(fd, offset, data);
     }
     close(fd);
-    ExpectQuiet(harness::Run({"big,Logs/,big"}, root, {.timeoutMs = 60000}), "sparse");
+    harness::ExpectQuiet(harness::Run({"big,Logs/,big"}, root, {.timeoutMs = 60000}), "sparse");
     const fs::path copy = root / "Logs/big";
     ASSERT_TRUE(fs::exists(copy));
     EXPECT_EQ(fs::file_size(copy), static_cast<uintmax_t>(size));
@@ -150,7 +144,7 @@ TEST(Faults, KeepsPermissionBitsAndModificationTime) {
     chmod((root / "a.log").c_str(), 06751); // set-id bits must not travel
     const timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 123456789}};
     utimensat(AT_FDCWD, (root / "a.log").c_str(), times, 0);
-    ExpectQuiet(harness::Run({"a.log,Logs/,a.log"}, root), "modes");
+    harness::ExpectQuiet(harness::Run({"a.log,Logs/,a.log"}, root), "modes");
     struct stat status;
     ASSERT_EQ(stat((root / "Logs/a.log").c_str(), &status), 0);
     const mode_t mask = umask(0);
@@ -186,7 +180,7 @@ TEST(SlowFaults, RandomArgumentTextsStayInsideTheScratchFolder) {
     for (int i = 0; i < 2000; ++i) {
         const std::string text = RandomText(random);
         const auto outcome = harness::Run({text}, root / "inside", {.timeoutMs = 1000});
-        ExpectQuiet(outcome, text);
+        harness::ExpectQuiet(outcome, text);
         if (!outcome.finished || !outcome.exitedZero || !outcome.output.empty()) {
             break;
         }
@@ -214,7 +208,7 @@ TEST(Faults, ArgumentTextsAtTheHostsLimits) {
         {"a chain right at the path-length limit", "a.log," + deepest + ",a"},
     };
     for (const auto& [what, text] : texts) {
-        ExpectQuiet(harness::Run({text}, root, {.timeoutMs = 20000}), what);
+        harness::ExpectQuiet(harness::Run({text}, root, {.timeoutMs = 20000}), what);
     }
     // Only the chain at the limit is made, with every folder of it.
     ASSERT_EQ(chdir(root.c_str()), 0);

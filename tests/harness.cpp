@@ -1,5 +1,7 @@
 #include "harness.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <atomic>
 #include <fstream>
@@ -137,6 +139,12 @@ Tree List(const fs::path& root) {
     }
     std::sort(tree.begin(), tree.end());
     return tree;
+}
+
+void ExpectQuiet(const Outcome& outcome, const std::string& what) {
+    EXPECT_TRUE(outcome.finished) << what;
+    EXPECT_TRUE(outcome.exitedZero) << what;
+    EXPECT_EQ(outcome.output, "") << what;
 }
 
 std::string HostText(const std::string& text, const fs::path& root) {

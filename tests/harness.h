@@ -48,6 +48,9 @@ std::string HostText(const std::string& text, const fs::path& root);
 Outcome Run(const std::vector<std::string>& arguments, const fs::path& cwd,
             const RunOptions& options = {});
 
+// A run must end by itself, exit 0 and print nothing, whatever it did.
+void ExpectQuiet(const Outcome& outcome, const std::string& what);
+
 // The user id unprivileged runs take, when the tests run as root.
 constexpr unsigned kNobody = 65534;
 
