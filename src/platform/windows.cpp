@@ -76,11 +76,21 @@ platform::Text FolderPart(const platform::Text& path) {
     return platform::Text();
 }
 
+// Decimal digits, without bringing in a formatted-output library.
+platform::Text Decimal(unsigned long value) {
+    platform::Text digits;
+    do {
+        digits.insert(digits.begin(), static_cast<wchar_t>(L'0' + value % 10));
+        value /= 10;
+    } while (value != 0);
+    return digits;
+}
+
 // Names beside the target for this run's own files: no live process shares
 // our id, and the count steps past whatever a killed run of the same id left.
 bool NextFreeName(const platform::Text& stem, unsigned& count, platform::Text& name) {
     for (; count < 100; ++count) {
-        name = stem + std::to_wstring(count) + L".tmp";
+        name = stem + Decimal(count) + L".tmp";
         if (::GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES) {
             ++count;
             return true;
@@ -182,8 +192,7 @@ bool CreateOneFolder(const Text& path) {
 }
 
 bool CopyOneFile(const Text& source, const Text& target) {
-    const Text stem =
-        FolderPart(target) + L"~tarvik-" + std::to_wstring(::GetCurrentProcessId()) + L"-";
+    const Text stem = FolderPart(target) + L"~tarvik-" + Decimal(::GetCurrentProcessId()) + L"-";
     unsigned count = 0;
     Text temporary;
     Text backup;
