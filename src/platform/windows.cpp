@@ -224,13 +224,9 @@ bool CopyOneFile(const Text& source, const Text& target) {
         return NameRefused(error) && copyFileA(narrowSource.c_str(), narrowTarget.c_str(), 0) == 1;
     }
 
-    // The copy has the source's attributes, which the target is to get. A
-    // read-only file cannot take the target's place everywhere, so the
-    // attributes are put back once it is there.
+    // The copy has the source's attributes, as CopyFileA gives a target it
+    // writes into; they are set again once the copy stands at the target.
     const DWORD copied = ::GetFileAttributesW(temporary.c_str());
-    if (copied != INVALID_FILE_ATTRIBUTES && (copied & FILE_ATTRIBUTE_READONLY) != 0) {
-        ::SetFileAttributesW(temporary.c_str(), copied & ~DWORD{FILE_ATTRIBUTE_READONLY});
-    }
     // ReplaceFileW keeps the replaced file's security, creation time and
     // short name, as writing into it does. Given a backup name, it leaves
     // the replaced file under one of its two names whatever fails.
