@@ -28,6 +28,7 @@ for text in 040904b0 FileVersion 1.01.0025 ProductVersion ProductName Tarvik Com
     grep -qx -- "$text" "$work/strings" || fail "no version string $text"
 done
 grep -q '^Copies ' "$work/strings" || fail "no one-sentence Comments text"
+grep -qx "Copyright (c) 2026 the Tarvik authors, MIT License" "$work/strings" || fail "no license in LegalCopyright"
 # FILEVERSION and PRODUCTVERSION 1,1,0,25: the fixed block's signature and
 # structure version, then 1.1 and 0.25 as two 32-bit words, twice.
 od -An -tx1 -v "$exe" | tr -d ' \n' >"$work/hex"
