@@ -117,8 +117,10 @@ void Remove(const platform::Text& path) {
     ::DeleteFileW(path.c_str());
 }
 
-// Failures that come from the folder refusing the temporary copy's name,
-// not from the copy itself: the target may still take an in-place copy.
+// Failures that come from the temporary copy's name, not from the copy
+// itself: the folder takes no new file, or the name, longer than the
+// target's, passes the path length limit. The target may still take an
+// in-place copy.
 bool NameRefused(DWORD error) {
     return error == ERROR_ACCESS_DENIED || error == ERROR_PATH_NOT_FOUND ||
            error == ERROR_FILENAME_EXCED_RANGE;
