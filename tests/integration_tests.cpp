@@ -76,7 +76,8 @@ const Case kCases[] = {
     {"names with bytes outside UTF-8, blanks, quotes and a newline", kLinux, {"\xff\xfe a\"b\nc.log=new"}, {"\xff\xfe a\"b\nc.log,L\x80gs/,\xff\n.log"}, {"L\x80gs/", "L\x80gs/\xff\n.log=new", "\xff\xfe a\"b\nc.log=new"}},
     // Refusals, run without privileges.
     {"a writable folder for an unprivileged run", kBoth, {"a.log=new", "Logs/", "Logs/a.log=old"}, {"a.log,Logs/,a.log"}, {"Logs/", "Logs/a.log=new", "a.log=new"}, kUnprivileged},
-    {"a read-only target folder", kLinux, {"a.log=new", "Logs/#555", "Logs/a.log=old"}, {"a.log,Logs/,a.log"}, {"Logs/", "Logs/a.log=old", "a.log=new"}, kUnprivileged},
+    {"a read-only target folder: a writable target is written in place", kLinux, {"a.log=new", "Logs/#555", "Logs/a.log=old"}, {"a.log,Logs/,a.log"}, {"Logs/", "Logs/a.log=new", "a.log=new"}, kUnprivileged},
+    {"a read-only target in a read-only folder", kLinux, {"a.log=new", "Logs/#555", "Logs/a.log=old#444"}, {"a.log,Logs/,a.log"}, {"Logs/", "Logs/a.log=old", "a.log=new"}, kUnprivileged},
     {"a read-only folder above a missing chain", kLinux, {"a.log=new", "Logs/#555"}, {"a.log,Logs/A/B/,a.log"}, {"Logs/", "a.log=new"}, kUnprivileged},
     {"a source without read permission", kLinux, {"a.log=new#000", "Logs/"}, {"a.log,Logs/,b.log"}, {"Logs/", "a.log=new"}, kUnprivileged},
     {"a target folder that denies search", kLinux, {"a.log=new", "Logs/#666", "Logs/a.log=old"}, {"a.log,Logs/Sub/,a.log"}, {"Logs/", "Logs/a.log=old", "a.log=new"}, kUnprivileged},
