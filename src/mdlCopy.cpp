@@ -4,74 +4,93 @@
 
 namespace mdlCopy {
 
-void Main() {
-    // Split at every comma, keeping empty fields; an empty text has no fields.
-    const Text argumentText = platform::ArgumentText();
-    std::vector<Text> fieldList;
-    if (!argumentText.empty()) {
-        Text::size_type start = 0;
-        for (;;) {
-            const Text::size_type comma = argumentText.find(platform::kComma, start);
-            if (comma == Text::npos) {
-                fieldList.push_back(argumentText.substr(start));
-                break;
-            }
-            fieldList.push_back(argumentText.substr(start, comma - start));
-            start = comma + 1;
-        }
+namespace {
+
+// Runs one step of a procedure. A step that fails, running out of memory
+// included, is abandoned and counts as false; the procedure goes on.
+template <typename Step> bool Attempt(Step step) noexcept {
+    try {
+        return step();
+    } catch (...) {
+        return false;
     }
+}
+
+std::vector<Text> SplitAtCommas(const Text& text) {
+    // Every comma splits and empty fields stay; an empty text has no fields.
+    std::vector<Text> fields;
+    for (Text::size_type start = 0; !text.empty();) {
+        const Text::size_type comma = text.find(platform::kComma, start);
+        fields.push_back(text.substr(start, comma - start));
+        if (comma == Text::npos) {
+            break;
+        }
+        start = comma + 1;
+    }
+    return fields;
+}
+
+} // namespace
+
+void Main() {
+    std::vector<Text> fieldList;
+    Attempt([&] {
+        fieldList = SplitAtCommas(platform::ArgumentText());
+        return true;
+    });
 
     // A missing field leaves its local empty; fields past the third are unused.
     Text sourcePath;
     Text targetFolder;
     Text targetName;
-    if (fieldList.size() > 0) {
-        sourcePath = fieldList[0];
-    }
-    if (fieldList.size() > 1) {
-        targetFolder = fieldList[1];
-    }
-    if (fieldList.size() > 2) {
-        targetName = fieldList[2];
-    }
-
+    Text targetPath;
+    const auto take = [&](std::vector<Text>::size_type index, Text& local) {
+        return Attempt(
+            [&] { return index < fieldList.size() && (local = fieldList[index], true); });
+    };
+    take(0, sourcePath);
+    take(1, targetFolder);
+    take(2, targetName);
     // Plain joining: callers pass a folder that ends in a separator.
-    const Text targetPath = targetFolder + targetName;
+    Attempt([&] {
+        targetPath = targetFolder + targetName;
+        return true;
+    });
 
     MakeFolderTree(targetFolder);
     CopyToTarget(sourcePath, targetPath);
     platform::EndRun();
 }
 
-void MakeFolderTree(const Text& path) {
+void MakeFolderTree(TextView path) {
     // The chain's end: nothing above the empty path can be made, and asking
     // for its parent would never get shorter.
     if (path.empty()) {
         return;
     }
+    // Each level forms its own path text only for the call that needs it, so
+    // a deep chain holds one level's text at a time, not one per level.
+    const auto ownText = [&] { return Text(path); };
     // A path that cannot even be examined ends this level; the caller goes on.
-    if (platform::TestPresence(path) != platform::Presence::Absent) {
+    if (!Attempt([&] { return platform::TestPresence(ownText()) == platform::Presence::Absent; })) {
         return;
     }
-    if (platform::CreateOneFolder(path)) {
+    if (Attempt([&] { return platform::CreateOneFolder(ownText()); })) {
         return;
     }
     // Most often the parent is missing: make sure of it, then try once more.
     // The second outcome is not looked at; the copy will tell.
     MakeFolderTree(ParentFolder(path));
-    platform::CreateOneFolder(path);
+    Attempt([&] { return platform::CreateOneFolder(ownText()); });
 }
 
-Text ParentFolder(const Text& path) {
-    const Text::size_type last = path.rfind(platform::kSeparator);
-    if (last == Text::npos) {
-        return Text();
-    }
-    return path.substr(0, last);
+TextView ParentFolder(TextView path) {
+    const TextView::size_type last = path.rfind(platform::kSeparator);
+    return path.substr(0, last == TextView::npos ? 0 : last);
 }
 
 bool CopyToTarget(const Text& sourcePath, const Text& targetPath) {
-    return platform::CopyOneFile(sourcePath, targetPath);
+    return Attempt([&] { return platform::CopyOneFile(sourcePath, targetPath); });
 }
 
 } // namespace mdlCopy

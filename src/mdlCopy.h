@@ -5,20 +5,25 @@
 
 #include "platform/platform.h"
 
+#include <string_view>
+
 namespace mdlCopy {
 
 using Text = platform::Text;
+// A leading part of a text that somebody else owns: the folder recursion
+// walks up one chain without copying it level by level.
+using TextView = std::basic_string_view<platform::Char>;
 
 // The program's start-up procedure; entered once by the host's entry point.
 void Main();
 
 // Makes sure the folder exists, creating it and every missing folder above it,
 // working upwards from the folder itself. Reports nothing.
-void MakeFolderTree(const Text& path);
+void MakeFolderTree(TextView path);
 
 // The text before the last separator; empty when there is none, or when the
 // only separator is the first character.
-Text ParentFolder(const Text& path);
+TextView ParentFolder(TextView path);
 
 // Copies the source file over the target path; true only when the copy was
 // made.

@@ -1,0 +1,68 @@
+# The rows of the run table (tests/run_table.sh): hosts, tree before, argument
+# text, tree after or check, options. Runs happen in the row's folder.
+# shellcheck disable=SC2016,SC2034
+# Splitting and joining.
+row LW 'src/a.log=new;Logs/' 'src/a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;src/;src/a.log=new'
+row LW 'a.log=new;Logs/' 'a.log,Logs/,b.log,extra' 'Logs/;Logs/b.log=new;a.log=new'
+row LW 'a.log=new' 'a.log,Logs,a.log' 'Logs/;Logsa.log=new;a.log=new'
+row L 'a.log=new' 'a.log, Logs/,a.log' ' Logs/; Logs/a.log=new;a.log=new'
+row L 'a.log=new' 'a.log,"Logs"/,"b".log' '"Logs"/;"Logs"/"b".log=new;a.log=new'
+row LW 'a,b.log=x' 'a,b.log,Logs/,c.log' 'a,b.log=x;b.log/'
+row LW 'a.log=new' 'a.log,Logs/A/' 'Logs/;Logs/A/;a.log=new'
+row LW 'a.log=new' '' 'a.log=new'
+row LW 'a.log=new' ',,,' 'a.log=new'
+row L 'a.log=new' 'a.log,|Logs/,b|c.log' ' Logs/; Logs/b c.log=new;a.log=new' split
+row L 'a.log=new' 'a.log,Logs/,b||c' 'Logs/;Logs/b  c=new;a.log=new' split
+row W 'a.log=new' '"{P}"  	 a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' cmd
+row W 'a.log=new' '{P} a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' cmd
+row W 'a.log=new' '"{P}"a.log,Logs/,b c.log' 'Logs/;Logs/b c.log=new;a.log=new' cmd
+row W 'a.log=new' '"{P}"' 'a.log=new' cmd
+# The folder chain and the copy.
+row LW '' 'none.log,Deep/A/B/,a.log' 'Deep/;Deep/A/;Deep/A/B/'
+row LW 'a.log=new;Logs/;Logs/a.log=old old old' 'a.log,Logs/A/B/C/,a.log' 'Logs/;Logs/A/;Logs/A/B/;Logs/A/B/C/;Logs/A/B/C/a.log=new;Logs/a.log=old old old;a.log=new'
+row LW 'a.log=new;Logs/;Logs/a.log=old old old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new'
+row LW 'a.log=;Logs/;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=;a.log='
+row LW 'a.log=new;Logs=file' 'a.log,Logs/,a.log' 'Logs=file;a.log=new'
+row LW 'a.log=new;f=file' 'a.log,f/sub/,a.log' 'a.log=new;f=file'
+row LW 'a.log=new;Logs/' 'a.log,Logs/,' 'Logs/;a.log=new'
+row LW 'src/' 'src,Logs/,a.log' 'Logs/;src/'
+row LW 'a.log=new;Logs/a.log/' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log/;a.log=new'
+row LW 'Logs/a.log=old' 'Logs/a.log,Logs/,a.log' 'Logs/;Logs/a.log=old'
+row LW 'a.log=new' '{R}/a.log,{R}/Abs/X/,b.log' 'Abs/;Abs/X/;Abs/X/b.log=new;a.log=new'
+row LW 'a.log=new' 'a.log,D//E//,a.log' 'D/;D/E/;D/E/a.log=new;a.log=new'
+row LW '' 's{i},A/B/C/D/E/F/G/H/,t.log' '!one_of A/B/C/D/E/F/G/H/t.log' par=16
+# Windows drives and code pages.
+row W 'a.log=new' 'a.log,Q:/Logs/,a.log' 'a.log=new'
+row W '' 'Q:/a.log,Logs/,a.log' 'Logs/'
+row W 'a.log=new;Logs/;Logs/a.log=old' 'a.log,Logs/,ā.log' 'Logs/;Logs/a.log=old;a.log=new'
+row W 'a.log=new' 'a.log,Logs/,é.log' 'Logs/;Logs/é.log=new;a.log=new'
+# Links, special files and odd names.
+row L 'a.log=new;other=keep;Logs/a.log->../other' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new;other=keep'
+row L 'a.log=new;real/;Logs->real' 'a.log,Logs/Sub/,a.log' 'Logs->real;a.log=new;real/;real/Sub/;real/Sub/a.log=new'
+row L 'a.log=new;Logs->gone' 'a.log,Logs/Sub/,a.log' 'Logs->gone;a.log=new'
+row L 'Logs/a.log=old;link->Logs/a.log' 'link,Logs/,a.log' 'Logs/;Logs/a.log=old;link->Logs/a.log'
+row L 'Logs/a.log=old;h=>Logs/a.log' 'h,Logs/,a.log' 'Logs/;Logs/a.log=old;h=old'
+row L 'a.log=new;Logs/sub/' 'a.log,Logs/,sub/' 'Logs/;Logs/sub/;a.log=new'
+row L 'Logs/;p|fifo' 'p,Logs/,a.log' 'Logs/;p|fifo'
+row L 'Logs/;s|socket' 's,Logs/,a.log' 'Logs/;s|socket'
+row L 'Logs/' '/dev/zero,Logs/,a.log' 'Logs/'
+row L $'\xff\xfe a"b\nc.log=new' $'\xff\xfe a"b\nc.log,L\x80gs/,\xff\n.log' $'L\x80gs/;L\x80gs/\xff\n.log=new;\xff\xfe a"b\nc.log=new'
+# Refusals without privileges.
+row L 'a.log=new;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' user
+row L 'a.log=new;Logs/#555;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=old;a.log=new' user
+row L 'a.log=new;Logs/#555' 'a.log,Logs/A/B/,a.log' 'Logs/;a.log=new' user
+row L 'a.log=new#000;Logs/' 'a.log,Logs/,b.log' 'Logs/;a.log=new' user
+row L 'a.log=new;Logs/#666;Logs/a.log=old' 'a.log,Logs/Sub/,a.log' 'Logs/;Logs/a.log=old;a.log=new' user
+row L 'a.log=new;Logs/;Logs/a.log=old#444' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' user
+# Faults: the target is the old file or the new copy, whole, and nothing else.
+row L 'a.log=@1M;Logs/a.log=old' 'a.log,Logs/,a.log' '!grep -qx old Logs/a.log && [ "$(ls -A Logs)" = a.log ]' fsize=65536
+row L 'a.log=@4M;small/a.log=old' 'a.log,small/,a.log' '!grep -qx old small/a.log && [ "$(ls -A small)" = a.log ]' root tmpfs=small:1M
+row L 'big=~4100M' 'big,Logs/,big' '!sparse Logs/big && cmp -n 1M big Logs/big && cmp -i 4096M big Logs/big'
+# Argument texts at the host's limits, and at random.
+row LW 'a.log=new' "a.log,x/,$(rep "$([ "$host" = L ] && echo 131000 || echo 32000)" n)" 'a.log=new;x/'
+row LW 'a.log=new' "$(rep 10000 ,,,)" 'a.log=new'
+row L 'a.log=new' "a.log,$(rep 10000 ///),a.log" 'a.log=new'
+row W 'a.log=new' "a.log,Q:$(rep 16000 /a),a.log" 'a.log=new'
+row L 'a.log=new' "a.log,$(rep 2047 d/)e/f/,a" '!! [ -e d ]'
+row L 'a.log=new' "a.log,$(rep 2047 d/),a" "!test -d $(rep 2047 d/)"
+random_texts "$([ "$host" = L ] && echo 200 || echo 50)" 20261207
