@@ -384,8 +384,9 @@ bool CreateOneFolder(const Text& path) {
 }
 
 bool CopyOneFile(const Text& source, const Text& target) {
-    // A target ending in "/" names a folder, never a file to write.
-    if (source.empty() || target.empty() || target.back() == '/') {
+    // A target ending in "/" names a folder, never a file to write; a text
+    // the kernel would refuse costs no call at all.
+    if (source.empty() || target.empty() || target.back() == '/' || target.size() >= PATH_MAX) {
         return false;
     }
     // O_NONBLOCK: opening a FIFO without a writer must not wait. A write
