@@ -31,11 +31,21 @@ row LW 'Logs/a.log=old' 'Logs/a.log,Logs/,a.log' 'Logs/;Logs/a.log=old'
 row LW 'a.log=new' '{R}/a.log,{R}/Abs/X/,b.log' 'Abs/;Abs/X/;Abs/X/b.log=new;a.log=new'
 row LW 'a.log=new' 'a.log,D//E//,a.log' 'D/;D/E/;D/E/a.log=new;a.log=new'
 row LW '' 's{i},A/B/C/D/E/F/G/H/,t.log' '!one_of A/B/C/D/E/F/G/H/t.log' par=16
+row LW 'Logs/t.log=old' 's{i},Logs/,t.log' '!one_of Logs/t.log && [ "$(ls -A Logs)" = t.log ]' par=16
 # Windows drives and code pages.
 row W 'a.log=new' 'a.log,Q:/Logs/,a.log' 'a.log=new'
 row W '' 'Q:/a.log,Logs/,a.log' 'Logs/'
-row W 'a.log=new;Logs/;Logs/a.log=old' 'a.log,Logs/,ā.log' 'Logs/;Logs/a.log=old;a.log=new'
-row W 'a.log=new' 'a.log,Logs/,é.log' 'Logs/;Logs/é.log=new;a.log=new'
+row W 'a.log=new;Logs/;Logs/a.log=old' 'a.log,Logs/,ā.log' 'Logs/;Logs/a.log=old;Logs/ā.log=new;a.log=new'
+row W 'Журнал-日志-😀.log=данные' 'Журнал-日志-😀.log,Профиль/文件夹/📁/,имя-名前-🎉.log' 'Журнал-日志-😀.log=данные;Профиль/;Профиль/文件夹/;Профиль/文件夹/📁/;Профиль/文件夹/📁/имя-名前-🎉.log=данные'
+row W 'b�.log=other' 'b\uD800.log,Logs/,a.log' 'Logs/;b�.log=other'
+# In the system's own code page, 1252 here.
+row W 'a.log=new;Logs/a.log=old' '"{R}/../legacy.exe" a.log,Logs/,ā.log' 'Logs/;Logs/a.log=old;a.log=new' cmd setup=legacy_copy
+row W 'Ж.log=new' '"{R}/../legacy.exe" Ж.log,Logs/,a.log' 'Logs/;Ж.log=new' cmd setup=legacy_copy
+row W 'a.log=new' '"{R}/../legacy.exe" a.log,Logs/,é.log' 'Logs/;Logs/é.log=new;a.log=new' cmd setup=legacy_copy
+# What CopyFileA does not write over stays as it is (Wine shows dot files as hidden).
+row W 'a.log=new;Logs/a.log=old#444' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=old;a.log=new'
+row W 'a.log=new;Logs/.a.log=old' 'a.log,Logs/,.a.log' 'Logs/;Logs/.a.log=old;a.log=new'
+row W '.a.log=new;Logs/.a.log=old' '.a.log,Logs/,.a.log' '.a.log=new;Logs/;Logs/.a.log=new'
 # Links, special files and odd names.
 row L 'a.log=new;other=keep;Logs/a.log->../other' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new;other=keep'
 row L 'a.log=new;real/;Logs->real' 'a.log,Logs/Sub/,a.log' 'Logs->real;a.log=new;real/;real/Sub/;real/Sub/a.log=new'
@@ -67,7 +77,7 @@ row L 'a.log=new;Logs/#666;Logs/a.log=old' 'a.log,Logs/Sub/,a.log' 'Logs/;Logs/a
 row L 'a.log=new;Logs/;Logs/a.log=old#444' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' user
 # Faults: the target is the old file or the new copy, whole, and nothing else.
 row L 'a.log=@1M;Logs/a.log=old' 'a.log,Logs/,a.log' '!grep -qx old Logs/a.log && [ "$(ls -A Logs)" = a.log ]' fsize=65536
-row L 'a.log=@4M;small/a.log=old' 'a.log,small/,a.log' '!grep -qx old small/a.log && [ "$(ls -A small)" = a.log ]' root tmpfs=small:1M
+row LW 'a.log=@4M;small/a.log=old' 'a.log,small/,a.log' '!grep -qx old small/a.log && [ "$(ls -A small)" = a.log ]' root tmpfs=small:1M
 row L 'big=~4100M' 'big,Logs/,big' '!sparse Logs/big && cmp -n 1M big Logs/big && cmp -i 4096M big Logs/big'
 row L 'a.log=@7M;Logs/a.log=good' 'a.log,Logs/,a.log' '![ "$(stat -c %s Logs/a.log)" = 16 ] && grep -qx 0123456789abcdef Logs/a.log' 'strace=-e inject=copy_file_range:delay_enter=1500000:when=1' 'during=sleep 0.5; : >a.log; printf 0123456789abcdef >>a.log'
 row L 'a.log=new;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' 'strace=-e inject=fchmod,fchown,utimensat,fsetxattr,fremovexattr:error=EPERM'

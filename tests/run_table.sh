@@ -37,6 +37,9 @@ same() { cmp -s "$1" "$2"; }
 sparse() { [ $(($(stat -c '%b*%B' "$1"))) -lt $(($(stat -c %s "$1") / 2)) ]; }
 owner() { [ "$(stat -c '%u %a' "$2")" = "$1" ]; }
 one_of() { for s in s*; do same "$s" "$1" && return; done && false; }
+# Windows: a copy of the program whose UTF-8 code page entry does not take
+# effect (the element renamed), so that it runs in the system's code page.
+legacy_copy() { sed 's/activeCodePage/activeCodePagX/g' "$program" >"$top/legacy.exe"; }
 no_leftovers() { [ -z "$(find . -name '.tarvik*' -o -name '~tarvik*')" ]; }
 lease() { # holds a write lease on $1 in the background; writes "ready" when a reader breaks it
     perl -MFcntl -e '$SIG{IO} = sub { print F "ready"; exit }; open(F, "+<", $ARGV[0]) && fcntl(F, 1024, F_WRLCK) &&

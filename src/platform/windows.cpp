@@ -63,6 +63,76 @@ CopyFileAType BoundCopyFileA() {
     return bound;
 }
 
+// The folder part of a path, its last separator included. The system takes
+// "/" for a backslash too, and "D:a.log" names a file in drive D's current folder.
+platform::Text FolderPart(const platform::Text& path) {
+    const platform::Text::size_type last = path.find_last_of(L"\\/");
+    if (last != platform::Text::npos) {
+        return path.substr(0, last + 1);
+    }
+    if (path.size() >= 2 && path[1] == L':') {
+        return path.substr(0, 2);
+    }
+    return platform::Text();
+}
+
+// Decimal digits, without bringing in a formatted-output library.
+platform::Text Decimal(unsigned long value) {
+    platform::Text digits;
+    do {
+        digits.insert(digits.begin(), static_cast<wchar_t>(L'0' + value % 10));
+        value /= 10;
+    } while (value != 0);
+    return digits;
+}
+
+// Names beside the target for this run's own files: no live process shares
+// our id, and the count steps past whatever a killed run of the same id left.
+bool NextFreeName(const platform::Text& stem, unsigned& count, platform::Text& name) {
+    for (; count < 100; ++count) {
+        name = stem + Decimal(count) + L".tmp";
+        if (::GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            ++count;
+            return true;
+        }
+    }
+    return false;
+}
+
+// What CopyFileA refuses to write over: a folder, a read-only file, and a
+// hidden or system file unless the source carries the same attribute (it
+// opens the target as CreateFile's CREATE_ALWAYS does, with the source's
+// attributes).
+bool RefusedTarget(DWORD target, DWORD source) {
+    if ((target & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
+        return true;
+    }
+    const DWORD carried = source == INVALID_FILE_ATTRIBUTES ? 0 : source;
+    return (target & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM) & ~carried) != 0;
+}
+
+// A read-only file cannot be deleted until it is made writable.
+void Remove(const platform::Text& path) {
+    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileW(path.c_str());
+}
+
+// Failures that come from the temporary copy's name, not from the copy
+// itself: the folder takes no new file, or the name, longer than the
+// target's, passes the path length limit. The target may still take an
+// in-place copy.
+bool NameRefused(DWORD error) {
+    return error == ERROR_ACCESS_DENIED || error == ERROR_PATH_NOT_FOUND ||
+           error == ERROR_FILENAME_EXCED_RANGE;
+}
+
+// Failures where the target stays as it was but cannot be renamed or
+// removed, while writing into it may still be allowed.
+bool ReplaceRefused(DWORD error) {
+    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
+           error == ERROR_UNABLE_TO_REMOVE_REPLACED;
+}
+
 bool Admitted(const WIN32_FIND_DATAW& entry) {
     return (entry.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) == 0;
 }
@@ -124,16 +194,76 @@ bool CreateOneFolder(const Text& path) {
 }
 
 bool CopyOneFile(const Text& source, const Text& target) {
+    const Text stem = FolderPart(target) + L"~tarvik-" + Decimal(::GetCurrentProcessId()) + L"-";
+    unsigned count = 0;
+    Text temporary;
+    Text backup;
     std::string narrowSource;
     std::string narrowTarget;
-    if (!ToCodePage(source, narrowSource) || !ToCodePage(target, narrowTarget)) {
+    std::string narrowTemporary;
+    if (!ToCodePage(source, narrowSource) || !ToCodePage(target, narrowTarget) ||
+        !NextFreeName(stem, count, temporary) || !NextFreeName(stem, count, backup) ||
+        !ToCodePage(temporary, narrowTemporary)) {
         return false;
     }
     const CopyFileAType copyFileA = BoundCopyFileA();
     if (copyFileA == nullptr) {
         return false;
     }
-    return copyFileA(narrowSource.c_str(), narrowTarget.c_str(), 0) == 1;
+    const DWORD targetAttributes = ::GetFileAttributesW(target.c_str());
+    const bool targetExists = targetAttributes != INVALID_FILE_ATTRIBUTES;
+    if (targetExists && RefusedTarget(targetAttributes, ::GetFileAttributesW(source.c_str()))) {
+        return false;
+    }
+
+    // The copy goes to a new file beside the target, so that a copy that
+    // fails midway (a full disk) leaves the target as it was.
+    if (copyFileA(narrowSource.c_str(), narrowTemporary.c_str(), 0) != 1) {
+        const DWORD error = ::GetLastError();
+        Remove(temporary);
+        // A folder that takes no new file may still let the target be
+        // written: then the copy goes in place, as CopyFileA alone does.
+        return NameRefused(error) && copyFileA(narrowSource.c_str(), narrowTarget.c_str(), 0) == 1;
+    }
+
+    // The copy has the source's attributes, as CopyFileA gives a target it
+    // writes into; they are set again once the copy stands at the target.
+    const DWORD copied = ::GetFileAttributesW(temporary.c_str());
+    // ReplaceFileW keeps the replaced file's security, creation time and
+    // short name, as writing into it does. Given a backup name, it leaves
+    // the replaced file under one of its two names whatever fails.
+    DWORD error = ERROR_FILE_NOT_FOUND;
+    bool placed = false;
+    if (targetExists) {
+        placed = ::ReplaceFileW(target.c_str(), temporary.c_str(), backup.c_str(), 0, nullptr,
+                                nullptr) != FALSE;
+        error = placed ? ERROR_SUCCESS : ::GetLastError();
+    }
+    if (!placed && (error == ERROR_FILE_NOT_FOUND || error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)) {
+        // The target path is free: there was no target, a concurrent run
+        // has just moved it, or the replaced file went to the backup name.
+        // One rename puts the whole copy there; failing that, the old file
+        // goes back.
+        placed =
+            ::MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+        if (!placed) {
+            ::MoveFileExW(backup.c_str(), target.c_str(), 0);
+        }
+    }
+    // The old file under the backup name is only kept while no file stands
+    // at the target path.
+    if (::GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        Remove(backup);
+    }
+    if (!placed) {
+        Remove(temporary);
+        return ReplaceRefused(error) &&
+               copyFileA(narrowSource.c_str(), narrowTarget.c_str(), 0) == 1;
+    }
+    if (copied != INVALID_FILE_ATTRIBUTES) {
+        ::SetFileAttributesW(target.c_str(), copied);
+    }
+    return true;
 }
 
 void EndRun() {

@@ -1,0 +1,29 @@
+; A minimal silent installer that keeps a log of its own and, as its very
+; last step, has Tarvik copy that log into a folder chain that does not
+; exist yet. Build it with Tarvik.exe beside this script:
+;     makensis install-log.nsi
+; and run it:  Example-1.0.exe /S   (or  ... /S /D=C:\Some\Folder)
+Unicode true
+Name "Example"
+OutFile "Example-1.0.exe"
+InstallDir "$LOCALAPPDATA\Example"
+RequestExecutionLevel user
+SilentInstall silent
+
+Section
+  ; Tarvik rides in the installer's own temporary folder, which goes away
+  ; when the installer ends.
+  InitPluginsDir
+  SetOutPath "$PLUGINSDIR"
+  File "Tarvik.exe"
+  FileOpen $0 "$PLUGINSDIR\setup.log" w
+  FileWrite $0 "Installing Example into $INSTDIR$\r$\n"
+
+  SetOutPath "$INSTDIR"
+  ; The product's own File commands go here.
+  FileWrite $0 "Installation complete$\r$\n"
+  FileClose $0
+
+  ; Last step: Tarvik makes Logs\Setup\ and copies the closed log there.
+  ExecWait '"$PLUGINSDIR\Tarvik.exe" $PLUGINSDIR\setup.log,$INSTDIR\Logs\Setup\,setup.log'
+SectionEnd
