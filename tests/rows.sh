@@ -56,10 +56,21 @@ row L 'a.log=new;Logs/sub/' 'a.log,Logs/,sub/' 'Logs/;Logs/sub/;a.log=new'
 row L 'Logs/;p|fifo' 'p,Logs/,a.log' 'Logs/;p|fifo'
 row L 'Logs/;s|socket' 's,Logs/,a.log' 'Logs/;s|socket'
 row L 'Logs/' '/dev/zero,Logs/,a.log' 'Logs/'
+row L 'Logs/s=old' '/proc/self/status,Logs/,s' '!head -1 Logs/s | grep -q ^Name: && [ "$(tr -d "\0" <Logs/s | wc -c)" = "$(stat -c %s Logs/s)" ]'
+row L 'a.log=x' 'a.log,Logs/,a.log' '!grep -qx ready Logs/a.log' 'setup=lease a.log'
+row L 'a.log=new;D/;Logs/t->../D' 'a.log,Logs/,t' 'D/;Logs/;Logs/t->../D;a.log=new'
+row L 'a.log=new;Logs/p|fifo' 'a.log,Logs/,p' 'Logs/;Logs/p|fifo;a.log=new'
+row L 'a.log=new;Logs/' 'a.log,Logs/,n' '![ -c Logs/n ]' root 'setup=mknod Logs/n c 1 3'
+row L 'a.log=new' 'a.log,/dev/,null' '![ -c /dev/null ]' user
+row L 'a.log=new;real/;Logs->real' 'a.log,Logs/Sub/,a.log' 'Logs->real;a.log=new;real/;real/Sub/;real/Sub/a.log=new' user
+row L 'a.log=new;secret/#700;home/app->../secret' 'a.log,home/app/logs/,a.log' '!! [ -e secret/logs ]' root 'setup=chown -h 65534 home/app'
+row L 'a.log=new;secret/logs/a.log=old;home/app->../secret' 'a.log,home/app/logs/,a.log' '!grep -qx old secret/logs/a.log' root 'setup=chown -h 65534 home/app'
+row L 'a.log=new#600;Logs/a.log=old#664' 'a.log,Logs/,a.log' "!grep -qx new Logs/a.log && owner '65534 664' Logs/a.log" root 'setup=chown 65534 Logs/a.log'
 row L $'\xff\xfe a"b\nc.log=new' $'\xff\xfe a"b\nc.log,L\x80gs/,\xff\n.log' $'L\x80gs/;L\x80gs/\xff\n.log=new;\xff\xfe a"b\nc.log=new'
 # Refusals without privileges.
 row L 'a.log=new;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' user
-row L 'a.log=new;Logs/#555;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=old;a.log=new' user
+row L 'a.log=new;Logs/#555;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' user
+row L 'a.log=new;Logs/#555;Logs/a.log=old#444' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=old;a.log=new' user
 row L 'a.log=new;Logs/#555' 'a.log,Logs/A/B/,a.log' 'Logs/;a.log=new' user
 row L 'a.log=new#000;Logs/' 'a.log,Logs/,b.log' 'Logs/;a.log=new' user
 row L 'a.log=new;Logs/#666;Logs/a.log=old' 'a.log,Logs/Sub/,a.log' 'Logs/;Logs/a.log=old;a.log=new' user
@@ -68,6 +79,9 @@ row L 'a.log=new;Logs/;Logs/a.log=old#444' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log
 row L 'a.log=@1M;Logs/a.log=old' 'a.log,Logs/,a.log' '!grep -qx old Logs/a.log && [ "$(ls -A Logs)" = a.log ]' fsize=65536
 row LW 'a.log=@4M;small/a.log=old' 'a.log,small/,a.log' '!grep -qx old small/a.log && [ "$(ls -A small)" = a.log ]' root tmpfs=small:1M
 row L 'big=~4100M' 'big,Logs/,big' '!sparse Logs/big && cmp -n 1M big Logs/big && cmp -i 4096M big Logs/big'
+row L 'a.log=@7M;Logs/a.log=good' 'a.log,Logs/,a.log' '![ "$(stat -c %s Logs/a.log)" = 16 ] && grep -qx 0123456789abcdef Logs/a.log' 'strace=-e inject=copy_file_range:delay_enter=1500000:when=1' 'during=sleep 0.5; : >a.log; printf 0123456789abcdef >>a.log'
+row L 'a.log=new;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' 'strace=-e inject=fchmod,fchown,utimensat,fsetxattr,fremovexattr:error=EPERM'
+row L 'a.log=@256M;Logs/a.log=old' 'a.log,Logs/,a.log' '!grep -qx old Logs/a.log || cmp -s a.log Logs/a.log' kill=20
 # Argument texts at the host's limits, and at random.
 row LW 'a.log=new' "a.log,x/,$(rep "$([ "$host" = L ] && echo 131000 || echo 32000)" n)" 'a.log=new;x/'
 row LW 'a.log=new' "$(rep 10000 ,,,)" 'a.log=new'

@@ -41,6 +41,11 @@ one_of() { for s in s*; do same "$s" "$1" && return; done && false; }
 # effect (the element renamed), so that it runs in the system's code page.
 legacy_copy() { sed 's/activeCodePage/activeCodePagX/g' "$program" >"$top/legacy.exe"; }
 no_leftovers() { [ -z "$(find . -name '.tarvik*' -o -name '~tarvik*')" ]; }
+lease() { # holds a write lease on $1 in the background; writes "ready" when a reader breaks it
+    perl -MFcntl -e '$SIG{IO} = sub { print F "ready"; exit }; open(F, "+<", $ARGV[0]) && fcntl(F, 1024, F_WRLCK) &&
+        open(G, ">", "$ARGV[0].leased") && sleep 9' "$1" &
+    for _ in {1..100}; do [ -e "$1.leased" ] && break || sleep 0.05; done
+}
 
 build() { # tree
     split ';' "$1"
