@@ -3,20 +3,16 @@
 // "\uXXXX" stands for one UTF-16 unit, so a row can pass a lone surrogate.
 #include <windows.h>
 
+#include <cstdlib>
 #include <string>
 
 int wmain() {
-    std::wstring text(32768, L'\0');
-    text.resize(::GetEnvironmentVariableW(L"TARVIK_COMMAND_LINE", text.data(), 32768));
-    std::wstring line;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const std::wstring hex = i + 6 <= text.size() ? text.substr(i + 2, 4) : L"-";
-        if (text.compare(i, 2, L"\\u") == 0 &&
-            hex.find_first_not_of(L"0123456789ABCDEFabcdef") == std::wstring::npos) {
-            line += static_cast<wchar_t>(std::stoul(hex, nullptr, 16));
-            i += 5;
-        } else {
-            line += text[i];
+    std::wstring line = _wgetenv(L"TARVIK_COMMAND_LINE");
+    for (size_t at = line.find(L"\\u"); at != std::wstring::npos; at = line.find(L"\\u", at + 1)) {
+        if (at + 6 <= line.size() &&
+            line.find_first_not_of(L"0123456789ABCDEFabcdef", at + 2) >= at + 6) {
+            line.replace(at, 6, 1,
+                         static_cast<wchar_t>(std::stoul(line.substr(at + 2, 4), nullptr, 16)));
         }
     }
     STARTUPINFOW startup{};

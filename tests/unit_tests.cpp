@@ -5,45 +5,36 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <new>
-#include <set>
 
 namespace {
 
 using platform::Text;
-// Present folders, without a trailing separator; paths whose presence test
-// fails outright; paths whose creation is refused; the calls made, in order.
-std::set<Text> gFolders, gUnlistable, gRefused;
-std::string gLog;
+// Present folders (without a trailing separator), paths whose presence test
+// fails outright, paths whose creation is refused, each between ";"s; and
+// the calls made, in order.
+std::string gFolders, gUnlistable, gRefused, gLog;
 size_t gLive = 0, gPeak = 0;
 
-Text T(const std::string& path) {
-    Text text;
-    for (const char c : path) {
-        text += c == '/' ? platform::kSeparator : static_cast<platform::Char>(c);
-    }
-    return text;
+Text T(std::string path) {
+    std::replace(path.begin(), path.end(), '/', static_cast<char>(platform::kSeparator));
+    return Text(path.begin(), path.end());
 }
 
-void Log(const char* what, const Text& path) {
-    if (gLog.size() > 4096) {
-        return; // the deep chain's calls are not looked at
+// Records the call, and gives the path with "/" separators.
+std::string Log(const char* call, const Text& text) {
+    std::string path(text.begin(), text.end());
+    std::replace(path.begin(), path.end(), static_cast<char>(platform::kSeparator), '/');
+    if (gLog.size() < 4096) { // a deep chain's calls are not looked at
+        gLog += call + path + ";";
     }
-    gLog += what;
-    for (const platform::Char c : path) {
-        gLog += c == platform::kSeparator ? '/' : static_cast<char>(c);
-    }
-    gLog += ";";
+    return path;
 }
 
-std::set<Text> Set(const std::string& list) {
-    std::set<Text> set;
-    for (size_t start = 0, end = 0; start < list.size(); start = end + 1) {
-        end = std::min(list.find(';', start), list.size());
-        set.insert(T(list.substr(start, end - start)));
-    }
-    return set;
+bool Has(const std::string& list, const std::string& path) {
+    return list.find(";" + path + ";") != std::string::npos;
 }
 
 } // namespace
@@ -72,23 +63,25 @@ namespace platform {
 Text ArgumentText() {
     return T("src,boom/,a");
 }
-Presence TestPresence(const Text& path) {
-    Log("present ", path);
-    if (path == T("boom/")) {
+Presence TestPresence(const Text& text) {
+    const std::string path = Log("present ", text);
+    if (path == "boom/") {
         throw std::bad_alloc(); // as when memory runs out
     }
-    const Text folder = path.ends_with(kSeparator) ? path.substr(0, path.size() - 1) : path;
-    return gUnlistable.count(path)  ? Presence::Failed
-           : gFolders.count(folder) ? Presence::Present
-                                    : Presence::Absent;
+    return Has(gUnlistable, path)                                          ? Presence::Failed
+           : Has(gFolders, path.substr(0, path.find_last_not_of('/') + 1)) ? Presence::Present
+                                                                           : Presence::Absent;
 }
-bool CreateOneFolder(const Text& path) {
-    Log("create ", path);
-    const Text folder = path.ends_with(kSeparator) ? path.substr(0, path.size() - 1) : path;
-    const Text parent = folder.substr(0, std::min(folder.rfind(kSeparator), folder.size()));
-    return !gRefused.count(path) &&
-           (parent.empty() || parent == folder || gFolders.count(parent)) &&
-           gFolders.insert(folder).second;
+bool CreateOneFolder(const Text& text) {
+    const std::string path = Log("create ", text);
+    const std::string folder = path.substr(0, path.find_last_not_of('/') + 1);
+    const std::string parent = folder.substr(0, std::min(folder.rfind('/'), folder.size()));
+    if (Has(gRefused, folder) || Has(gFolders, folder) ||
+        !(parent.empty() || parent == folder || Has(gFolders, parent))) {
+        return false;
+    }
+    gFolders += folder + ";";
+    return true;
 }
 bool CopyOneFile(const Text& source, const Text& target) {
     Log("copy ", source + T(">") + target);
@@ -104,40 +97,36 @@ TEST(MakeFolderTree, AsksAndCreatesInOrder) {
     // Present folders; unlistable paths; refused paths; the path; the calls.
     // clang-format off
     const char* const cases[][5] = {
-    {"D:;D:/Logs", "", "", "D:/Logs", "present D:/Logs;"},
-    {"D:;D:/Logs", "", "", "D:/Logs/A/B/C", "present D:/Logs/A/B/C;create D:/Logs/A/B/C;present D:/Logs/A/B;create D:/Logs/A/B;present D:/Logs/A;create D:/Logs/A;create D:/Logs/A/B;create D:/Logs/A/B/C;"},
-    {"D:;D:/Logs", "", "", "D:/Logs/New/", "present D:/Logs/New/;create D:/Logs/New/;"},
-    {"D:;D:/Logs", "", "", "D:/Logs/A/B/", "present D:/Logs/A/B/;create D:/Logs/A/B/;present D:/Logs/A/B;create D:/Logs/A/B;present D:/Logs/A;create D:/Logs/A;create D:/Logs/A/B;create D:/Logs/A/B/;"},
-    {"D:", "D:/Logs/A", "", "D:/Logs/A", "present D:/Logs/A;"},
-    {"D:", "D:/Logs", "", "D:/Logs/A", "present D:/Logs/A;create D:/Logs/A;present D:/Logs;create D:/Logs/A;"},
-    {"", "", "D:", "D:/Logs", "present D:/Logs;create D:/Logs;present D:;create D:;create D:;create D:/Logs;"},
-    {"", "", "/Logs", "/Logs", "present /Logs;create /Logs;create /Logs;"},
-    {"", "", "", "", ""},
+    {";D:;D:/Logs;", "", "", "D:/Logs", "present D:/Logs;"},
+    {";D:;D:/Logs;", "", "", "D:/Logs/A/B/C", "present D:/Logs/A/B/C;create D:/Logs/A/B/C;present D:/Logs/A/B;create D:/Logs/A/B;present D:/Logs/A;create D:/Logs/A;create D:/Logs/A/B;create D:/Logs/A/B/C;"},
+    {";D:;D:/Logs;", "", "", "D:/Logs/New/", "present D:/Logs/New/;create D:/Logs/New/;"},
+    {";D:;D:/Logs;", "", "", "D:/Logs/A/B/", "present D:/Logs/A/B/;create D:/Logs/A/B/;present D:/Logs/A/B;create D:/Logs/A/B;present D:/Logs/A;create D:/Logs/A;create D:/Logs/A/B;create D:/Logs/A/B/;"},
+    {";D:;", ";D:/Logs/A;", "", "D:/Logs/A", "present D:/Logs/A;"},
+    {";D:;", ";D:/Logs;", "", "D:/Logs/A", "present D:/Logs/A;create D:/Logs/A;present D:/Logs;create D:/Logs/A;"},
+    {";", "", ";D:;", "D:/Logs", "present D:/Logs;create D:/Logs;present D:;create D:;create D:;create D:/Logs;"},
+    {";", "", ";/Logs;", "/Logs", "present /Logs;create /Logs;create /Logs;"},
+    {";", "", "", "", ""},
 };
     // clang-format on
     for (const auto& c : cases) {
-        gFolders = Set(c[0]), gUnlistable = Set(c[1]), gRefused = Set(c[2]), gLog.clear();
+        gFolders = c[0], gUnlistable = c[1], gRefused = c[2], gLog.clear();
         mdlCopy::MakeFolderTree(T(c[3]));
         EXPECT_EQ(gLog, c[4]) << c[3];
     }
 }
 
 TEST(MakeFolderTree, HoldsOneLevelsTextAtATime) {
-    // 4,000 missing levels under a drive that cannot be made: a copy of the
-    // parent per level would hold 16 million characters at once.
-    std::string levels = "D:";
-    for (int i = 0; i < 4000; ++i) {
-        levels += "/a";
-    }
-    const Text chain = T(levels);
-    gFolders.clear(), gRefused = Set("D:"), gLog.reserve(1 << 20), gLog.clear();
+    // 8,000 levels under a drive that cannot be made: a copy of the parent
+    // per level would hold 32 million characters at once.
+    const Text text = T("D:" + std::string(8000, '/'));
+    gFolders = ";", gRefused = ";D:;", gLog.reserve(1 << 20), gLog.clear();
     const size_t before = gPeak = gLive;
-    mdlCopy::MakeFolderTree(chain);
-    EXPECT_LT(gPeak - before, 4 * chain.size() * sizeof(platform::Char));
+    mdlCopy::MakeFolderTree(text);
+    EXPECT_LT(gPeak - before, 8 * text.size() * sizeof(platform::Char));
 }
 
 TEST(Main, CopiesEvenWhenTheFolderStepRanOutOfMemory) {
-    gFolders.clear(), gLog.clear();
+    gFolders = ";", gLog.clear();
     mdlCopy::Main();
     EXPECT_EQ(gLog, "present boom/;copy src>boom/a;");
 }

@@ -246,13 +246,15 @@ bool CopyOneFile(const Text& source, const Text& target) {
         // goes back.
         placed =
             ::MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
-        if (!placed) {
-            ::MoveFileExW(backup.c_str(), target.c_str(), 0);
-        }
     }
-    // The old file under the backup name is only kept while no file stands
-    // at the target path.
-    if (::GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    // With the copy placed, the replaced file is done with. Otherwise it
+    // goes back to a free target path, and stays under the backup name only
+    // while no whole file stands there. A concurrent run's replace can leave
+    // the path empty for a moment, so the copy's own outcome decides first.
+    if (!placed) {
+        ::MoveFileExW(backup.c_str(), target.c_str(), 0);
+    }
+    if (placed || ::GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
         Remove(backup);
     }
     if (!placed) {
