@@ -60,6 +60,7 @@ row L $'\xff\xfe a"b\nc.log=new' $'\xff\xfe a"b\nc.log,L\x80gs/,\xff\n.log' $'L\
 # Refusals without privileges.
 row L 'a.log=new;Logs/#555;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' user
 row L 'a.log=new;Logs/#555;Logs/a.log=old#444' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=old;a.log=new' user
+row L 'Logs/#555;Logs/a.log=old' 'Logs/a.log,Logs/,a.log' 'Logs/;Logs/a.log=old' user
 row L 'a.log=new#000;Logs/' 'a.log,Logs/,b.log' 'Logs/;a.log=new' user
 row L 'a.log=new;Logs/#666;Logs/a.log=old' 'a.log,Logs/Sub/,a.log' 'Logs/;Logs/a.log=old;a.log=new' user
 row L 'a.log=new;Logs/;Logs/a.log=old#444' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' user
