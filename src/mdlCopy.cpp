@@ -1,5 +1,6 @@
 #include "mdlCopy.h"
 
+#include <type_traits>
 #include <vector>
 
 namespace mdlCopy {
@@ -7,10 +8,16 @@ namespace mdlCopy {
 namespace {
 
 // Runs one step of a procedure. A step that fails, running out of memory
-// included, is abandoned and counts as false; the procedure goes on.
+// included, is abandoned and counts as false; the procedure goes on. A step
+// without an outcome of its own counts as true when it ran to its end.
 template <typename Step> bool Attempt(Step step) noexcept {
     try {
-        return step();
+        if constexpr (std::is_void_v<decltype(step())>) {
+            step();
+            return true;
+        } else {
+            return step();
+        }
     } catch (...) {
         return false;
     }
@@ -34,10 +41,7 @@ std::vector<Text> SplitAtCommas(const Text& text) {
 
 void Main() {
     std::vector<Text> fieldList;
-    Attempt([&] {
-        fieldList = SplitAtCommas(platform::ArgumentText());
-        return true;
-    });
+    Attempt([&] { fieldList = SplitAtCommas(platform::ArgumentText()); });
 
     // A missing field leaves its local empty; fields past the third are unused.
     Text sourcePath;
@@ -45,17 +49,17 @@ void Main() {
     Text targetName;
     Text targetPath;
     const auto take = [&](std::vector<Text>::size_type index, Text& local) {
-        return Attempt(
-            [&] { return index < fieldList.size() && (local = fieldList[index], true); });
+        Attempt([&] {
+            if (index < fieldList.size()) {
+                local = fieldList[index];
+            }
+        });
     };
     take(0, sourcePath);
     take(1, targetFolder);
     take(2, targetName);
     // Plain joining: callers pass a folder that ends in a separator.
-    Attempt([&] {
-        targetPath = targetFolder + targetName;
-        return true;
-    });
+    Attempt([&] { targetPath = targetFolder + targetName; });
 
     MakeFolderTree(targetFolder);
     CopyToTarget(sourcePath, targetPath);

@@ -216,14 +216,17 @@ bool CopyOneFile(const Text& source, const Text& target) {
         return false;
     }
 
+    // Writing into the target, as CopyFileA alone does: not atomic, and only
+    // for a target that refuses to be replaced but may still be written.
+    const auto copyInPlace = [&] {
+        return copyFileA(narrowSource.c_str(), narrowTarget.c_str(), 0) == 1;
+    };
     // The copy goes to a new file beside the target, so that a copy that
     // fails midway (a full disk) leaves the target as it was.
     if (copyFileA(narrowSource.c_str(), narrowTemporary.c_str(), 0) != 1) {
         const DWORD error = ::GetLastError();
         Remove(temporary);
-        // A folder that takes no new file may still let the target be
-        // written: then the copy goes in place, as CopyFileA alone does.
-        return NameRefused(error) && copyFileA(narrowSource.c_str(), narrowTarget.c_str(), 0) == 1;
+        return NameRefused(error) && copyInPlace();
     }
 
     // The copy has the source's attributes, as CopyFileA gives a target it
@@ -242,30 +245,27 @@ bool CopyOneFile(const Text& source, const Text& target) {
     if (!placed && (error == ERROR_FILE_NOT_FOUND || error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)) {
         // The target path is free: there was no target, a concurrent run
         // has just moved it, or the replaced file went to the backup name.
-        // One rename puts the whole copy there; failing that, the old file
-        // goes back.
+        // One rename puts the whole copy there.
         placed =
             ::MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
     }
-    // With the copy placed, the replaced file is done with. Otherwise it
-    // goes back to a free target path, and stays under the backup name only
-    // while no whole file stands there. A concurrent run's replace can leave
-    // the path empty for a moment, so the copy's own outcome decides first.
-    if (!placed) {
-        ::MoveFileExW(backup.c_str(), target.c_str(), 0);
+    if (placed) {
+        // The replaced file is done with, whatever a concurrent run's
+        // replace does to the target path meanwhile.
+        Remove(backup);
+        if (copied != INVALID_FILE_ATTRIBUTES) {
+            ::SetFileAttributesW(target.c_str(), copied);
+        }
+        return true;
     }
-    if (placed || ::GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    // The replaced file goes back to a free target path, and stays under the
+    // backup name only while no whole file stands there.
+    ::MoveFileExW(backup.c_str(), target.c_str(), 0);
+    if (::GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
         Remove(backup);
     }
-    if (!placed) {
-        Remove(temporary);
-        return ReplaceRefused(error) &&
-               copyFileA(narrowSource.c_str(), narrowTarget.c_str(), 0) == 1;
-    }
-    if (copied != INVALID_FILE_ATTRIBUTES) {
-        ::SetFileAttributesW(target.c_str(), copied);
-    }
-    return true;
+    Remove(temporary);
+    return ReplaceRefused(error) && copyInPlace();
 }
 
 void EndRun() {
