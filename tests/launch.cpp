@@ -18,9 +18,14 @@ int wmain() {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                          &startup, &process)) {
-        return 127;
+    // Wine, busy starting many processes at once, now and then fails a start.
+    for (int attempt = 0; !::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0,
+                                            nullptr, nullptr, &startup, &process);
+         ++attempt) {
+        if (attempt == 4) {
+            return 127;
+        }
+        ::Sleep(200);
     }
     ::WaitForSingleObject(process.hProcess, INFINITE);
     DWORD code = 1;
