@@ -17,6 +17,7 @@
 # file may stay behind. Usage: run_table.sh L|W PROGRAM [LAUNCHER]
 set -u
 host=$1 program=$(realpath "$2") launcher=${3:+$(realpath "$3")} failures=0 count=0 skipped=0
+tests=$(realpath "$(dirname "$0")")
 top=$(mktemp -d "${TMPDIR:-/tmp}/tarvik-tests.XXXXXX")
 cleanup() {
     grep -F " $top/" /proc/mounts | cut -d' ' -f2 | xargs -r -n1 umount -l
@@ -33,9 +34,11 @@ split() { IFS="$1" read -r -d '' -a parts < <(printf '%s\0' "$2"); }
 sorted() { LC_ALL=C sort -z | tr '\0' ';'; }
 rep() { local s && printf -v s '%*s' "$1" '' && printf '%s' "${s// /$2}"; }
 one_of() { for s in s*; do cmp -s "$s" "$1" && return; done && false; }
-# Windows: a copy of the program whose UTF-8 code page entry does not take
-# effect (the element renamed), so that it runs in the system's code page.
-legacy_copy() { sed 's/activeCodePage/activeCodePagX/g' "$program" >"$top/legacy.exe"; }
+peak_kib() { # the high-water resident size of the newest live process whose command line holds $1, until it ends
+    for _ in {1..500}; do pid=$(pgrep -nf "$1") && break || sleep 0.02; done
+    while h=$(awk '/^VmHWM/ {print $2}' "/proc/$pid/status" 2>/dev/null) && [ -n "$h" ]; do peak=$h && sleep 0.05; done
+    echo "${peak:-0}"
+}
 lease() { # holds a write lease on $1 in the background; writes "ready" when a reader breaks it
     perl -MFcntl -e '$SIG{IO} = sub { print F "ready"; exit }; open(F, "+<", $ARGV[0]) && fcntl(F, 1024, F_WRLCK) && open(G, ">", "$ARGV[0].leased") && sleep 9' "$1" &
     for _ in {1..100}; do [ -e "$1.leased" ] && break || sleep 0.05; done
@@ -88,7 +91,7 @@ runs() { # starts the row's runs, then waits for each to end by itself, quietly,
 
 row() { # hosts before text after options...
     local hosts=$1 before=$2 after=$4 runs=1 rounds=1 killing= during= setup= skip= tmpfs= chown=
-    text=$3 name="$hosts '$3'" splitargs= whole= prefix="timeout -k 5 60" exe=$program modes=()
+    text=$3 name="$hosts '${3:0:100}'" splitargs= whole= prefix="timeout -k 5 60" exe=$program modes=()
     shift 4
     [[ $hosts == *$host* ]] || return 0
     count=$((count + 1)) dir="$top/row$count"
@@ -128,6 +131,6 @@ row() { # hosts before text after options...
 }
 
 # shellcheck source=rows.sh
-. "$(dirname "$0")/rows.sh"
+. "$tests/rows.sh"
 echo "$count rows, $skipped skipped, $failures failed"
 [ "$failures" = 0 ]
