@@ -106,15 +106,17 @@ row() { # hosts before text after options...
         root) [ -n "$root" ] || skip="needs root" ;;
         fsize=*) prefix="$prefix prlimit --fsize=${option#*=}" ;;
         strace=*) prefix="$prefix strace -f -o /dev/null ${option#*=}" ;;
-        tmpfs=*) tmpfs=${option#*=} ;; ext4=*) ext4=${option#*=} ;; noproc) prefix="$prefix unshare -m $top/bin/noproc" ;;
+        tmpfs=*) tmpfs=${option#*=} ;; ext4=*) ext4=${option#*=} ;;
+        noproc) prefix="$prefix unshare -m $top/bin/noproc" && [ -n "${ASAN_OPTIONS:-}" ] && skip="the sanitizers need /proc" ;;
         par=*) runs=${option#*=} ;; kill=*) rounds=${option#*=} killing=1 prefix= ;;
         during=*) during=${option#*=} ;; setup=*) setup=${option#*=} ;; split) splitargs=1 ;; cmd) whole=1 ;;
         esac
     done
     [ -n "$tmpfs" ] && [ -z "$skip" ] && mkdir -p "${tmpfs%:*}" && ! mount -t tmpfs -o "size=${tmpfs#*:}" tarvik "${tmpfs%:*}" 2>/dev/null && skip="cannot mount a file system here"
     mopts=loop${ext4#"${ext4%%:*}"} && mopts=${mopts/:/,}
-    [ -n "$ext4" ] && [ -z "$skip" ] && mkdir -p "${ext4%%:*}" && ! { truncate -s 32M "$top/img$count" && mkfs.ext4 -qF "$top/img$count" &&
-        mount -o "$mopts" "$top/img$count" "${ext4%%:*}"; } 2>/dev/null && skip="cannot mount a file system here"
+    [ -n "$ext4" ] && [ -z "$skip" ] && mkdir -p "${ext4%%:*}" && ! { truncate -s 32M "$top/img$count" &&
+        mkfs.ext4 -qF "$top/img$count" && mount -o "$mopts" "$top/img$count" "${ext4%%:*}"; } 2>/dev/null &&
+        skip="cannot mount a file system here"
     [ -n "$skip" ] && echo "skip [$name]: $skip" && skipped=$((skipped + 1)) && cd "$top" && return
     build "$before"
     for ((i = 0; runs > 1 && i < runs; i++)); do yes $i | head -c $((i * 999 + 9)) >s$i; done
