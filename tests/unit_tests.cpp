@@ -91,7 +91,7 @@ TEST(MakeFolderTree, AsksAndCreatesInOrder) {
 }
 
 TEST(Main, CopiesEvenWhenTheFolderStepRanOutOfMemory) {
-    gFolders = ";", gLog.clear();
+    gFolders.assign(1, ';'), gLog.clear();
     mdlCopy::Main();
     EXPECT_EQ(gLog, "present boom/;copy src>boom/a;");
 }
