@@ -37,7 +37,7 @@ fail() { echo "FAIL [$name]: $*" && failures=$((failures + 1)); }
 split() { IFS="$1" read -r -d '' -a parts < <(printf '%s\0' "$2"); }
 sorted() { LC_ALL=C sort -z | tr '\0' ';'; }
 rep() { local s && printf -v s '%*s' "$1" '' && printf '%s' "${s// /$2}"; }
-crash() { xfs_io -x -c 'shutdown -f' "$1" && umount "$1" && mount -o "$mopts" "$top/img$count" "$1"; }
+crash() { xfs_io -x -c shutdown "$1" && umount "$1" && mount -o "$mopts" "$top/img$count" "$1"; }
 one_of() { for s in s*; do cmp -s "$s" "$1" && return; done && false; }
 peak_kib() { # the high-water resident size of the newest live process whose command line holds $1, until it ends
     for _ in {1..500}; do pid=$(pgrep -nf "$1") && break || sleep 0.02; done
