@@ -63,7 +63,7 @@ struct Target {
 // a temporary name from the start.
 enum class Naming { Unnamed, UnnamedOnly, Named };
 
-enum class Placed { Done, Refused, Failed, Unlinkable };
+enum class Placed { Done, Pending, Refused, Failed, Unlinkable };
 
 // O_NONBLOCK: opening a FIFO without a writer must not wait. A write lease
 // answers EAGAIN to it and tells the lease's holder to let go; the open is
@@ -115,8 +115,8 @@ bool ClassifyTarget(const std::string& path, const struct stat& source, Target& 
         target.standing = Standing::Link;
     } else {
         target.standing = Standing::Keep;
+        errno = EEXIST;
     }
-    errno = EEXIST;
     return target.standing != Standing::Keep;
 }
 
@@ -336,6 +336,21 @@ void SyncFolder(int folder) {
     }
 }
 
+// A temporary name in the target folder, removed on every way out unless
+// the rename took it.
+struct TemporaryName {
+    explicit TemporaryName(int at) : folder(at) {}
+    TemporaryName(const TemporaryName&) = delete;
+    TemporaryName& operator=(const TemporaryName&) = delete;
+    ~TemporaryName() {
+        if (text[0] != '\0') {
+            ::unlinkat(folder, text, 0);
+        }
+    }
+    int folder;
+    char text[16] = "";
+};
+
 // Makes the file that takes the copy, in the target folder: unnamed where the
 // file system has unnamed files, so a killed run leaves nothing behind.
 int MakeCopyFile(const Target& target, mode_t mode, Naming naming, char (&temporary)[16]) {
@@ -364,48 +379,63 @@ bool WriteCopy(int out, const Source& source, const Target& target) {
     return Retry([&] { return ::fdatasync(out); }) == 0;
 }
 
+// Names the finished unnamed file: with the target's name where none stands
+// (in one step, and the only way an append-only folder allows), else with a
+// temporary name for the rename (Pending).
+Placed NameUnnamed(int out, const Target& target, Naming naming, char (&temporary)[16]) {
+    const int folder = target.folder.fd;
+    if (target.standing == Standing::Absent) {
+        if (LinkUnnamed(out, folder, target.name.c_str())) {
+            return Placed::Done;
+        }
+        // EEXIST: another run made the target meanwhile; it is replaced.
+        if (errno != EEXIST) {
+            return errno == ENOENT ? Placed::Unlinkable : Placed::Failed;
+        }
+    }
+    if (naming == Naming::UnnamedOnly) {
+        return Placed::Failed;
+    }
+    if (WithFreshName(temporary, [&] { return LinkUnnamed(out, folder, temporary); })) {
+        return Placed::Pending;
+    }
+    return errno == ENOENT ? Placed::Unlinkable : Placed::Failed;
+}
+
 // Writes the copy into a new file and gives it the target's name. Refused:
 // the folder refused the new file or the rename. Unlinkable: the unnamed file
 // could not be named at all. A temporary name never outlives the call.
 Placed PlaceCopy(const Source& source, const Target& target, Naming naming) {
     const int folder = target.folder.fd;
-    const char* name = target.name.c_str();
     const struct stat& modeFrom =
         target.standing == Standing::Regular ? target.status : source.status;
-    char temporary[16] = "";
-    Fd out(MakeCopyFile(target, modeFrom.st_mode & 0777, naming, temporary));
+    TemporaryName temporary(folder);
+    Fd out(MakeCopyFile(target, modeFrom.st_mode & 0777, naming, temporary.text));
     if (out.fd < 0) {
         return CreateRefused(errno, folder) ? Placed::Refused : Placed::Failed;
     }
-    bool ready = WriteCopy(out.fd, source, target);
-    if (ready && temporary[0] == '\0') {
-        // Where no target stands, the copy takes the name straight away:
-        // in one step, and the only way an append-only folder allows.
-        if (target.standing == Standing::Absent && LinkUnnamed(out.fd, folder, name)) {
-            SyncFolder(folder);
-            return Placed::Done;
-        }
-        if (errno != EEXIST && target.standing == Standing::Absent) {
-            return errno == ENOENT ? Placed::Unlinkable : Placed::Failed;
-        }
-        if (naming == Naming::UnnamedOnly) {
-            return Placed::Failed;
-        }
-        if (!WithFreshName(temporary, [&] { return LinkUnnamed(out.fd, folder, temporary); })) {
-            return errno == ENOENT ? Placed::Unlinkable : Placed::Failed;
-        }
+    if (!WriteCopy(out.fd, source, target)) {
+        return Placed::Failed;
     }
-    // A late write error (on network file systems) surfaces only here.
-    ready = ::close(out.Release()) == 0 && ready;
-    if (ready && ::renameat(folder, temporary, folder, name) == 0) {
+    const Placed named = temporary.text[0] == '\0'
+                             ? NameUnnamed(out.fd, target, naming, temporary.text)
+                             : Placed::Pending;
+    if (named == Placed::Done) {
         SyncFolder(folder);
-        return Placed::Done;
     }
-    const int error = ready ? errno : EIO;
-    if (temporary[0] != '\0') {
-        ::unlinkat(folder, temporary, 0);
+    if (named != Placed::Pending) {
+        return named;
     }
-    return RenameRefused(error) ? Placed::Refused : Placed::Failed;
+    // A late write error (on network file systems) surfaces here at the latest.
+    if (::close(out.Release()) != 0) {
+        return Placed::Failed;
+    }
+    if (::renameat(folder, temporary.text, folder, target.name.c_str()) != 0) {
+        return RenameRefused(errno) ? Placed::Refused : Placed::Failed;
+    }
+    temporary.text[0] = '\0';
+    SyncFolder(folder);
+    return Placed::Done;
 }
 
 // Another run writing the same target in place holds this lock for the
