@@ -57,6 +57,7 @@ row L $'\xff\xfe a"b\nc.log=new' $'\xff\xfe a"b\nc.log,L\x80gs/,\xff\n.log' $'L\
 # Without /proc (a chroot, a minimal container): links, attributes and ACL as with it.
 row L 'a.log=new;s->a.log;Logs/a.log=old' 's,Logs/,a.log' '!grep -qx new Logs/a.log && getfattr -n user.k Logs/a.log >/dev/null && [ -z "$(getfacl -s Logs/a.log)" ]' root noproc 'setup=setfattr -n user.k -v 1 Logs/a.log && setfacl -dm u:65534:rw Logs'
 row L 'a.log=new;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' root noproc user
+row L 'a.log=new;Logs/a.log=old#260' 'a.log,Logs/,a.log' '!grep -qx new Logs/a.log && [ "$(stat -c %a Logs/a.log)" = 600 ] && [ -z "$(getfacl -s Logs/a.log)" ]' root noproc user 'setup=setfacl -dm u:0:rw Logs'
 # Refusals without privileges.
 row L 'a.log=new;Logs/#555;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' user
 row L 'a.log=new;Logs/#555;Logs/a.log=old#444' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=old;a.log=new' user

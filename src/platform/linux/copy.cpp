@@ -225,25 +225,49 @@ bool BoundToContent(const char* key) {
            std::strcmp(key, "security.evm") == 0;
 }
 
-// Opens the old target to read its attributes: the path lookup's O_PATH
-// descriptors take no attribute calls, and no /proc need be mounted.
-int OpenOld(const Target& target) {
-    Fd old(::openat(target.folder.fd, target.name.c_str(),
-                    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    struct stat status;
-    if (old.fd >= 0 && (::fstat(old.fd, &status) != 0 || !SameFile(status, target.status))) {
-        return -1;
+// The old target's attributes, read through a descriptor of its own, which
+// needs no /proc; where the run may not read the file, through the /proc
+// name of an O_PATH descriptor, which needs no read permission. The path
+// lookup's O_PATH descriptors take no attribute calls themselves.
+class OldAttributes {
+  public:
+    explicit OldAttributes(const Target& target) {
+        for (const int flags : {O_RDONLY | O_NONBLOCK | O_NOCTTY, O_PATH}) {
+            fd_.Reset(
+                ::openat(target.folder.fd, target.name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC));
+            struct stat status;
+            if (fd_.fd >= 0 && ::fstat(fd_.fd, &status) == 0 && SameFile(status, target.status)) {
+                byName_ = flags == O_PATH ? "/proc/self/fd/" + std::to_string(fd_.fd) : "";
+                return;
+            }
+            fd_.Reset(-1);
+        }
     }
-    return old.Release();
-}
+    ssize_t List(char* names, size_t size) const {
+        if (fd_.fd < 0) {
+            errno = EBADF;
+            return -1;
+        }
+        return byName_.empty() ? ::flistxattr(fd_.fd, names, size)
+                               : ::listxattr(byName_.c_str(), names, size);
+    }
+    ssize_t Get(const char* key, void* value, size_t size) const {
+        return byName_.empty() ? ::fgetxattr(fd_.fd, key, value, size)
+                               : ::getxattr(byName_.c_str(), key, value, size);
+    }
+
+  private:
+    Fd fd_{-1};
+    std::string byName_;
+};
 
 // Gives the copy the old file's extended attributes and ACL; false when they
 // could not be read. Without an ACL of the old file's own, the copy loses
 // the folder's default ACL that it took as a new file.
-bool KeepAttributes(int out, int old) {
+bool KeepAttributes(int out, const OldAttributes& old) {
     static char names[XATTR_LIST_MAX];
     static char value[XATTR_SIZE_MAX];
-    const ssize_t length = old < 0 ? -1 : ::flistxattr(old, names, sizeof names);
+    const ssize_t length = old.List(names, sizeof names);
     // A file system without extended attributes: the old file had none.
     if (length < 0 && errno != ENOTSUP) {
         return false;
@@ -251,7 +275,7 @@ bool KeepAttributes(int out, int old) {
     bool hasAcl = false;
     for (const char* key = names; key < names + (length > 0 ? length : 0);
          key += std::strlen(key) + 1) {
-        const ssize_t size = BoundToContent(key) ? -1 : ::fgetxattr(old, key, value, sizeof value);
+        const ssize_t size = BoundToContent(key) ? -1 : old.Get(key, value, sizeof value);
         if (size >= 0) {
             hasAcl = hasAcl || std::strcmp(key, kAccessAcl) == 0;
             ::fsetxattr(out, key, value, static_cast<size_t>(size), 0);
@@ -278,8 +302,7 @@ void KeepIdentity(int out, const Source& source, const Target& target) {
     if (::fchown(out, old.st_uid, old.st_gid) != 0) {
         ::fchown(out, static_cast<uid_t>(-1), old.st_gid);
     }
-    const Fd readable(OpenOld(target));
-    const bool kept = KeepAttributes(out, readable.fd);
+    const bool kept = KeepAttributes(out, OldAttributes(target));
     if (!kept) {
         ::fremovexattr(out, kAccessAcl);
     }
