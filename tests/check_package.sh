@@ -25,6 +25,9 @@ cmake --install "$2" --prefix "$work/install" --strip >/dev/null
 # The package adds only its lintian notes.
 rm -r "$work/deb/usr/share/lintian"
 diff -r -x bin "$work/deb/usr" "$work/install"
+# dpkg-buildflags' hardening reached the compiler and the linker.
+hardening=$(readelf -dsW "$work/deb/usr/bin/tarvik")
+echo "$hardening" | grep -q 'FLAGS.*BIND_NOW' && echo "$hardening" | grep -q __stack_chk_fail
 zcat "$work/deb/usr/share/man/man1/tarvik.1.gz" | grep -qx ".Os Tarvik $version"
 echo log >"$work/setup.log"
 "$work/deb/usr/bin/tarvik" "$work/setup.log,$work/Logs/Setup/Day1/,setup.log"
