@@ -3,7 +3,9 @@
 ; exist yet. Build it with Tarvik.exe beside this script:
 ;     makensis install-log.nsi
 ; and run it:  Example-1.0.exe /S   (or  ... /S /D=C:\Some\Folder)
-Unicode true
+; The installer is x64, as Tarvik.exe is: only the x64 build ships, as
+; 32-bit programs cannot be run where it is built and tested.
+Target amd64-unicode
 Name "Example"
 OutFile "Example-1.0.exe"
 InstallDir "$LOCALAPPDATA\Example"

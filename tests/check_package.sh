@@ -1,20 +1,44 @@
 #!/bin/sh
-# What a release in dist/ holds: checksums that verify, the package's files,
-# the same files as an install from the build folder, a stripped program that
-# copies as the README says, and the zip's three members.
+# What a release in dist/ holds: checksums that verify, every file the README
+# names, the package's files (the same as an install from the build folder,
+# whose program is built with other flags), the version in the manual page,
+# a stripped program that copies as the README says, and the zip's members
+# in Windows line ends, its README's NSIS section the same as the README's.
+# Usage: check_package.sh DIST BUILD_FOLDER
 set -eu
 dist=$(cd "$1" && pwd)
+readme=$(dirname "$0")/../README.md
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 (cd "$dist" && sha256sum --quiet -c SHA256SUMS)
-deb=$(echo "$dist"/tarvik_*.deb)
-dpkg-deb -f "$deb" Section Depends | tr '\n' ' ' | grep -q '^Section: utils Depends: libc6 (>= '
+for name in $(grep -o 'tarvik[-_][0-9][0-9.]*[-_.][a-z0-9_.]*[a-z]' "$readme" | sort -u); do
+    test -e "$dist/$name" || { echo "FAIL: README names $name, not in the release" && exit 1; }
+done
+deb=$(echo "$dist"/tarvik_*_amd64.deb)
+version=$(dpkg-deb -f "$deb" Version)
+dpkg-deb -f "$deb" Section Depends Static-Built-Using | tr '\n' ' ' |
+    grep -q '^Section: utils Depends: libc6 (>= [^)]*) Static-Built-Using: gcc-[0-9]* (= '
 dpkg-deb -x "$deb" "$work/deb"
-(cd "$work/deb" && find . ! -type d | sort | tr '\n' ' ') | grep -qx "./usr/bin/tarvik \
-./usr/share/doc/tarvik/changelog.gz ./usr/share/doc/tarvik/copyright ./usr/share/man/man1/tarvik.1.gz "
 cmake --install "$2" --prefix "$work/install" --strip >/dev/null
-diff -r "$work/deb/usr" "$work/install"
+(cd "$work/install" && find . ! -type d | sort | tr '\n' ' ') | grep -qx "./bin/tarvik \
+./share/doc/tarvik/changelog.gz ./share/doc/tarvik/copyright ./share/man/man1/tarvik.1.gz "
+# The package adds only its lintian notes.
+rm -r "$work/deb/usr/share/lintian"
+diff -r -x bin "$work/deb/usr" "$work/install"
+# dpkg-buildflags' hardening reached the compiler and the linker.
+hardening=$(readelf -dsW "$work/deb/usr/bin/tarvik")
+echo "$hardening" | grep -q 'FLAGS.*BIND_NOW' && echo "$hardening" | grep -q __stack_chk_fail
+zcat "$work/deb/usr/share/man/man1/tarvik.1.gz" | grep -qx ".Os Tarvik $version"
 echo log >"$work/setup.log"
 "$work/deb/usr/bin/tarvik" "$work/setup.log,$work/Logs/Setup/Day1/,setup.log"
 cmp "$work/setup.log" "$work/Logs/Setup/Day1/setup.log"
-test "$(unzip -Z1 "$dist"/tarvik-*-windows.zip | tr '\n' ' ')" = "LICENSE.txt README.md Tarvik.exe "
+zip=$dist/tarvik-$version-windows.zip
+test "$(unzip -Z1 "$zip" | tr '\n' ' ')" = "LICENSE.txt README.txt Tarvik.exe install-log.nsi "
+test "$(unzip -p "$zip" LICENSE.txt README.txt install-log.nsi | grep -vc "$(printf '\r')$")" = 0
+# The text under a heading, "## Heading" or a line underlined with dashes.
+nsis() {
+    tr -d '\r' | sed 's/^## \(.*\)/\1\n--/' |
+        awk '/^--+$/ { f = held == "In an NSIS installer"; h = 0; next } f && h { print held } { held = $0; h = 1 }'
+}
+unzip -p "$zip" README.txt | nsis >"$work/nsis"
+test -s "$work/nsis" && nsis <"$readme" | diff "$work/nsis" -
