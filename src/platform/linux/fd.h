@@ -1,7 +1,8 @@
 // Private to the Linux host: the descriptor holder and the retry policy that
 // all its files use, and the one-call interface of path resolution. Error
 // convention throughout the host: a call gives a descriptor (-1 on failure)
-// or a bool, and errno says why it failed.
+// or a bool, and errno says why it failed; only the step that places the copy
+// names its outcomes, since the caller's next step depends on which.
 #pragma once
 
 #include <cerrno>
