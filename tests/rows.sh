@@ -48,14 +48,30 @@ row L 'a.log=new;Logs/' 'a.log,Logs/,n' '![ -c Logs/n ]' root 'setup=mknod Logs/
 row L 'a.log=new;real/;Logs->real' 'a.log,Logs/Sub/,a.log' 'Logs->real;a.log=new;real/;real/Sub/;real/Sub/a.log=new' user
 row L 'a.log=new;secret/#700;home/app->../secret' 'a.log,home/app/logs/,a.log' '!! [ -e secret/logs ]' root 'setup=chown -h 65534 home/app'
 row L 'a.log=new;secret/logs/a.log=old;home/app->../secret' 'a.log,home/app/logs/,a.log' '!grep -qx old secret/logs/a.log' root 'setup=chown -h 65534 home/app'
+# Root's own link in a user's folder is the user's to move: not followed, for the target or the source.
+row L 'a.log=new;secret/#700;home/app->../secret' 'a.log,home/app/logs/,a.log' '!! [ -e secret/logs ]' root 'setup=chown 65534 home'
+row L 'secret/s=top#600;home/app->../secret' 'home/app/s,,a.log' 'home/;home/app->../secret;secret/;secret/s=top' root 'setup=chown 65534 home'
+row L 'a.log=new;home/app/;home/app/cur->.' 'a.log,home/app/cur/logs/,a.log' '!grep -qx new home/app/logs/a.log' root 'setup=chown 65534 home'
 row L 'a.log=new#600;Logs/a.log=old#664' 'a.log,Logs/,a.log' '!grep -qx new Logs/a.log && [ "$(stat -c "%u %a" Logs/a.log)" = "65534 664" ]' root 'setup=chown 65534 Logs/a.log'
 row L $'\xff\xfe a"b\nc.log=new' $'\xff\xfe a"b\nc.log,L\x80gs/,\xff\n.log' $'L\x80gs/;L\x80gs/\xff\n.log=new;\xff\xfe a"b\nc.log=new'
+# Without /proc (a chroot, a minimal container): links, attributes and ACL as with it.
+row L 'a.log=new;s->a.log;Logs/a.log=old' 's,Logs/,a.log' '!grep -qx new Logs/a.log && getfattr -n user.k Logs/a.log >/dev/null && [ -z "$(getfacl -s Logs/a.log)" ]' root noproc 'setup=setfattr -n user.k -v 1 Logs/a.log && setfacl -dm u:65534:rw Logs'
+row L 'a.log=new;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' root noproc user
+row L 'a.log=new;Logs/a.log=old#260' 'a.log,Logs/,a.log' '!grep -qx new Logs/a.log && [ "$(stat -c %a Logs/a.log)" = 600 ] && [ -z "$(getfacl -s Logs/a.log)" ]' root noproc user 'setup=setfacl -dm u:0:rw Logs'
 # Refusals without privileges.
 row L 'a.log=new;Logs/#555;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' user
 row L 'a.log=new;Logs/#555;Logs/a.log=old#444' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=old;a.log=new' user
 row L 'a.log=new#000;Logs/' 'a.log,Logs/,b.log' 'Logs/;a.log=new' user
 row L 'a.log=new;Logs/#666;Logs/a.log=old' 'a.log,Logs/Sub/,a.log' 'Logs/;Logs/a.log=old;a.log=new' user
 row L 'a.log=new;Logs/;Logs/a.log=old#444' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' user
+# Folders that keep their names (chattr +i, +a): in place without set-id bits, a new target linked straight, no stray name.
+row L 'a.log=new;fs/Logs/a.log=old#6755' 'a.log,fs/Logs/,a.log' '!grep -qx new fs/Logs/a.log && [ "$(stat -c %a fs/Logs/a.log)" = 755 ]' root ext4=fs 'setup=chattr +i fs/Logs'
+row L 'a.log=new;fs/Logs/a.log=old#4755' 'a.log,fs/Logs/,a.log' '!grep -qx new fs/Logs/a.log && [ "$(stat -c %a fs/Logs/a.log)" = 755 ]' root ext4=fs 'setup=chattr +a fs/Logs'
+row L 'a.log=new;fs/Logs/a.log=old' 'a.log,fs/Logs/,b.log' '!grep -qx new fs/Logs/b.log' root ext4=fs 'setup=chattr +a fs/Logs'
+# In place where the rename is refused (a bind-mounted file) or no inode is left; a write in place waits for the lock.
+row L 'a.log=new;Logs/a.log=old;b=old' 'a.log,Logs/,a.log' '!grep -qx new Logs/a.log' root 'setup=mount --bind b Logs/a.log'
+row L 'a.log=new;small/Logs/a.log=old' 'a.log,small/Logs/,a.log' '!grep -qx new small/Logs/a.log' root tmpfs=small:1M,nr_inodes=3
+row L 'a.log=new;Logs/#555;Logs/t.log=old' 'a.log,Logs/,t.log' '!grep -qx old mid && grep -qx new Logs/t.log' user 'setup=flock Logs/t.log sleep 1 & sleep 0.2' 'during=sleep 0.6; cp Logs/t.log mid'
 # Faults: the target is the old file or the new copy, whole, and nothing else.
 row L 'a.log=@1M;Logs/a.log=old' 'a.log,Logs/,a.log' '!grep -qx old Logs/a.log && [ "$(ls -A Logs)" = a.log ]' fsize=65536
 row LW 'a.log=@4M;small/a.log=old' 'a.log,small/,a.log' '!grep -qx old small/a.log && [ "$(ls -A small)" = a.log ]' root tmpfs=small:1M
@@ -63,6 +79,11 @@ row L 'big=~4100M' 'big,Logs/,big' '![ $(($(stat -c %b*%B Logs/big))) -lt 999999
 row L 'a.log=@7M;Logs/a.log=good' 'a.log,Logs/,a.log' '![ "$(stat -c %s Logs/a.log)" = 16 ] && grep -qx 0123456789abcdef Logs/a.log' 'strace=-e inject=copy_file_range:delay_enter=1500000:when=1' 'during=sleep 0.5; : >a.log; printf 0123456789abcdef >>a.log'
 row L 'a.log=new;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' 'strace=-e inject=fchmod,fchown,utimensat,fsetxattr,fremovexattr:error=EPERM'
 row L 'a.log=@256M;Logs/a.log=old' 'a.log,Logs/,a.log' '!grep -qx old Logs/a.log || cmp -s a.log Logs/a.log' kill=20
+# A power cut right after the run keeps the copy: a new target, and a replaced one without ext4's own flush on rename.
+row L 'a.log=@64K;fs/Logs/' 'a.log,fs/Logs/,a.log' '!crash fs && cmp -s a.log fs/Logs/a.log' root ext4=fs
+row L 'a.log=@64K;fs/Logs/a.log=old' 'a.log,fs/Logs/,a.log' '!crash fs && cmp -s a.log fs/Logs/a.log' root ext4=fs:noauto_da_alloc 'setup=sync'
+# Bytes appended to a source that ends in a hole, just as the copy reaches that hole.
+row L 's=head' 's,Logs/,s' '!tail -c 4 Logs/s | grep -qx tail' 'setup=truncate -s 1M s' 'strace=-e inject=lseek:delay_enter=1000000:when=4' 'during=sleep 0.5; printf tail >>s'
 # Argument texts at the host's limits, and at random.
 row LW 'a.log=new' "a.log,x/,$(rep "$([ "$host" = L ] && echo 131000 || echo 32000)" n)" 'a.log=new;x/'
 row L 'a.log=new' "a.log,$(rep 10000 ///),a.log$(rep 10000 ,,,)" 'a.log=new'

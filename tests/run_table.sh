@@ -7,7 +7,9 @@
 # "#MODE" after an entry sets its mode. An after tree that starts
 # with "!" is a check run in the row's folder instead. In argument texts "/"
 # becomes the host's separator and {R} the row's folder. Options: user (as
-# nobody when run as root), root, fsize=BYTES, tmpfs=DIR:SIZE, par=N (runs at
+# nobody when run as root), root, fsize=BYTES, tmpfs=DIR:SIZE[,OPTION...],
+# ext4=DIR[:OPTION] (a loop-mounted ext4 image; crash DIR cuts its power),
+# noproc (no /proc mounted; before user), par=N (runs at
 # once; {i} is the run's number, sources s0... differ in size), kill=N (runs
 # killed at a random moment), strace=OPTIONS, setup=COMMAND (before the run),
 # during=COMMAND (while), split (Linux: the text is an argument list split at
@@ -28,12 +30,14 @@ trap cleanup EXIT
 # Runs as nobody need a program they can reach: a copy in a folder of ours,
 # not looser rights on the checkout's folders.
 chmod 711 "$top" && mkdir "$top/bin" && cp "$program" "$top/bin/" && chmod -R a+rX "$top/bin"
+printf '#!/bin/sh\nmount -t tmpfs noproc /proc && exec "$@"\n' >"$top/bin/noproc" && chmod 755 "$top/bin/noproc"
 [ "$(id -u)" = 0 ] && root=1 || root=
 
 fail() { echo "FAIL [$name]: $*" && failures=$((failures + 1)); }
 split() { IFS="$1" read -r -d '' -a parts < <(printf '%s\0' "$2"); }
 sorted() { LC_ALL=C sort -z | tr '\0' ';'; }
 rep() { local s && printf -v s '%*s' "$1" '' && printf '%s' "${s// /$2}"; }
+crash() { xfs_io -x -c shutdown "$1" && umount "$1" && mount -o "$mopts" "$top/img$count" "$1"; }
 one_of() { for s in s*; do cmp -s "$s" "$1" && return; done && false; }
 peak_kib() { # the high-water resident size of the newest live process whose command line holds $1, until it ends
     for _ in {1..500}; do pid=$(pgrep -nf "$1") && break || sleep 0.02; done
@@ -91,13 +95,15 @@ runs() { # starts the row's runs, then waits for each to end by itself, quietly,
 }
 
 row() { # hosts before text after options...
-    local hosts=$1 before=$2 after=$4 runs=1 rounds=1 killing= during= setup= skip= tmpfs= chown=
+    local hosts=$1 before=$2 after=$4 runs=1 rounds=1 killing= during= setup= skip= tmpfs= ext4= chown=
     text=$3 name="$hosts '${3:0:100}'" splitargs= whole= prefix="timeout -k 5 60" exe=$program modes=()
     shift 4
     [[ $hosts == *$host* ]] || return 0
     # TARVIK_ROWS=root runs only the rows that need root, =plain the others.
     local needs=plain && [[ " $* " == *" root "* ]] && needs=root
     [[ ${TARVIK_ROWS:-$needs} == "$needs" ]] || return 0
+    # The sanitizers read /proc themselves: the rows without it are the plain build's.
+    [[ " $* " == *" noproc "* && -n ${ASAN_OPTIONS:-} ]] && return 0
     count=$((count + 1)) dir="$top/row$count"
     mkdir "$dir" && cd "$dir" || return
     for option in "$@"; do
@@ -106,11 +112,17 @@ row() { # hosts before text after options...
         root) [ -n "$root" ] || skip="needs root" ;;
         fsize=*) prefix="$prefix prlimit --fsize=${option#*=}" ;;
         strace=*) prefix="$prefix strace -f -o /dev/null ${option#*=}" ;;
-        tmpfs=*) tmpfs=${option#*=} ;; par=*) runs=${option#*=} ;; kill=*) rounds=${option#*=} killing=1 prefix= ;;
+        tmpfs=*) tmpfs=${option#*=} ;; ext4=*) ext4=${option#*=} ;;
+        noproc) prefix="$prefix unshare -m $top/bin/noproc" ;;
+        par=*) runs=${option#*=} ;; kill=*) rounds=${option#*=} killing=1 prefix= ;;
         during=*) during=${option#*=} ;; setup=*) setup=${option#*=} ;; split) splitargs=1 ;; cmd) whole=1 ;;
         esac
     done
     [ -n "$tmpfs" ] && [ -z "$skip" ] && mkdir -p "${tmpfs%:*}" && ! mount -t tmpfs -o "size=${tmpfs#*:}" tarvik "${tmpfs%:*}" 2>/dev/null && skip="cannot mount a file system here"
+    mopts=loop${ext4#"${ext4%%:*}"} && mopts=${mopts/:/,}
+    [ -n "$ext4" ] && [ -z "$skip" ] && mkdir -p "${ext4%%:*}" && ! { truncate -s 32M "$top/img$count" &&
+        mkfs.ext4 -qF "$top/img$count" && mount -o "$mopts" "$top/img$count" "${ext4%%:*}"; } 2>/dev/null &&
+        skip="cannot mount a file system here"
     [ -n "$skip" ] && echo "skip [$name]: $skip" && skipped=$((skipped + 1)) && cd "$top" && return
     build "$before"
     for ((i = 0; runs > 1 && i < runs; i++)); do yes $i | head -c $((i * 999 + 9)) >s$i; done
@@ -132,6 +144,7 @@ row() { # hosts before text after options...
         [ "$actual" = "$expected" ] || fail "left $actual"$'\n'"  wanted $expected"
     fi
     cd "$top" && [ -z "$tmpfs" ] || umount "$dir/${tmpfs%:*}"
+    [ -z "$ext4" ] || umount "$dir/${ext4%%:*}"
 }
 
 # shellcheck source=rows.sh

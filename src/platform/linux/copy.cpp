@@ -1,0 +1,534 @@
+// The copy on the Linux host, and what it keeps. The copy goes into a new
+// file in the target folder, unnamed until it is complete where the file
+// system allows, and its data reach the disk before it takes the target's
+// name in one step: linked straight to the name where none stands, renamed
+// over the target otherwise; the folder is synced after. So the target path
+// names the old file or the whole new one, also after a crash. Only where
+// the folder refuses the new file or the rename is an existing target written
+// in place, as cp does, under a lock that other runs of Tarvik wait for.
+#include "../platform.h"
+#include "fd.h"
+
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <limits>
+#include <string>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/xattr.h>
+
+namespace host {
+
+namespace {
+
+// The ACL that decides who may use a file; a new file takes the folder's
+// default one.
+constexpr const char* kAccessAcl = "system.posix_acl_access";
+
+// How long a run waits for the holder of a write lease on the source to let
+// go (the kernel's default lease break time, and a little more), or for
+// another run writing the target in place; then it gives up, changing nothing.
+constexpr int kWaitMs = 50'000;
+constexpr int kPauseMs = 10;
+
+void Pause() {
+    const struct timespec pause = {0, kPauseMs * 1'000'000L};
+    ::nanosleep(&pause, nullptr);
+}
+
+struct Source {
+    Fd fd{-1};
+    struct stat status {};
+};
+
+// What stands at the target path. Only a regular file, or a link that leads
+// to one or nowhere, is replaced: a folder, FIFO, socket or device keeps its
+// place, and so does the source itself.
+enum class Standing { Absent, Regular, Link, Keep };
+
+struct Target {
+    Fd folder{-1};
+    std::string name;
+    Standing standing = Standing::Absent;
+    struct stat status {};
+};
+
+// How the new file gets its name: unnamed, then linked straight to the target
+// name or through a temporary name renamed over the target; unnamed and never
+// under a temporary name (where a stray name could not be removed); or under
+// a temporary name from the start.
+enum class Naming { Unnamed, UnnamedOnly, Named };
+
+enum class Placed { Done, Pending, Refused, Failed, Unlinkable };
+
+// O_NONBLOCK: opening a FIFO without a writer must not wait. A write lease
+// answers EAGAIN to it and tells the lease's holder to let go; the open is
+// asked again until the holder has, as cp waits.
+bool OpenSource(const std::string& path, Source& source) {
+    if (path.empty()) {
+        errno = ENOENT;
+        return false;
+    }
+    for (int waited = 0;; waited += kPauseMs) {
+        source.fd.Reset(Open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY));
+        if (source.fd.fd >= 0 || errno != EAGAIN || waited >= kWaitMs) {
+            break;
+        }
+        Pause();
+    }
+    return source.fd.fd >= 0 && ::fstat(source.fd.fd, &source.status) == 0 &&
+           S_ISREG(source.status.st_mode);
+}
+
+// A link at the target path is replaced when it leads to a regular file that
+// is not the source, or to nothing at all.
+bool ReplaceableLink(const Target& target, const struct stat& source) {
+    struct stat linked;
+    if (::fstatat(target.folder.fd, target.name.c_str(), &linked, 0) == 0) {
+        return S_ISREG(linked.st_mode) && !SameFile(linked, source);
+    }
+    return errno == ENOENT || errno == ENOTDIR || errno == ELOOP;
+}
+
+bool ClassifyTarget(const std::string& path, const struct stat& source, Target& target) {
+    // A target ending in "/" names a folder, never a file to write.
+    if (path.empty() || path.back() == '/') {
+        errno = EISDIR;
+        return false;
+    }
+    target.folder.Reset(OpenFolderOf(path, path.size(), target.name));
+    if (target.folder.fd < 0) {
+        return false;
+    }
+    const int folder = target.folder.fd;
+    if (::fstatat(folder, target.name.c_str(), &target.status, AT_SYMLINK_NOFOLLOW) != 0) {
+        target.standing = Standing::Absent;
+        return errno == ENOENT;
+    }
+    if (S_ISREG(target.status.st_mode)) {
+        target.standing = SameFile(target.status, source) ? Standing::Keep : Standing::Regular;
+    } else if (S_ISLNK(target.status.st_mode) && ReplaceableLink(target, source)) {
+        target.standing = Standing::Link;
+    } else {
+        target.standing = Standing::Keep;
+        errno = EEXIST;
+    }
+    return target.standing != Standing::Keep;
+}
+
+// An append-only or immutable folder (chattr +a, +i) keeps every name it
+// has: it refuses a rename over the target and the removal of a temporary
+// name alike, so this is asked before anything is named.
+bool KeepsItsNames(int folder) {
+    struct statx status;
+    return ::statx(folder, "", AT_EMPTY_PATH, 0, &status) == 0 &&
+           (status.stx_attributes & (STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE)) != 0;
+}
+
+// The file system has no unnamed files: older ones answer EOPNOTSUPP, some
+// EISDIR or EINVAL.
+bool NoUnnamedFiles(int error) {
+    return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
+}
+
+// The new file cannot be made for want of inodes (or of inode quota), not of
+// space: the existing target can still take the copy in place.
+bool OutOfInodes(int error, int folder) {
+    struct statvfs status;
+    return error == EDQUOT ||
+           (error == ENOSPC && ::fstatvfs(folder, &status) == 0 && status.f_ffree == 0);
+}
+
+// The folder refuses the new file, or the target its replacement (a sticky
+// folder, a bind-mounted target file): what leads to writing in place. A full
+// disk or any other fault leaves the old target whole instead.
+bool CreateRefused(int error, int folder) {
+    return error == EACCES || error == EPERM || OutOfInodes(error, folder);
+}
+bool RenameRefused(int error) {
+    return error == EACCES || error == EPERM || error == EBUSY;
+}
+
+// Moves [offset, end) from in to out at the same offsets, advancing offset,
+// until end or until a read reports the end of the source (eof). The kernel
+// moves the data itself where it can; plain calls take over where it cannot,
+// report real faults themselves, and confirm every end the kernel copy
+// reports, since some kernels answer 0 there for pseudo files.
+bool CopyRange(int in, int out, off_t& offset, off_t end, bool& kernelCopy, bool& eof) {
+    static char buffer[128 * 1024];
+    while (offset < end) {
+        const auto left = static_cast<size_t>(end - offset);
+        if (kernelCopy) {
+            off_t inOffset = offset;
+            off_t outOffset = offset;
+            const ssize_t moved =
+                Retry([&] { return ::copy_file_range(in, &inOffset, out, &outOffset, left, 0); });
+            kernelCopy = moved > 0;
+            offset += kernelCopy ? moved : 0;
+            continue;
+        }
+        const size_t chunk = left < sizeof buffer ? left : sizeof buffer;
+        const ssize_t got = Retry([&] { return ::pread(in, buffer, chunk, offset); });
+        if (got <= 0) {
+            eof = got == 0;
+            return eof;
+        }
+        // A regular file takes a whole write; a short one means a full
+        // disk or a size limit, which the next write would report.
+        if (Retry([&] { return ::pwrite(out, buffer, static_cast<size_t>(got), offset); }) != got) {
+            return false;
+        }
+        offset += got;
+    }
+    return true;
+}
+
+// Copies the source until a read reports its end, whatever size the system
+// reported (pseudo files report 0 or a page; a log may shrink or grow while
+// it is copied), and gives the copy the length read. Below the reported size
+// the holes of a sparse source stay holes.
+bool CopyData(int in, int out, off_t size) {
+    bool kernelCopy = true;
+    bool eof = false;
+    off_t offset = 0;
+    while (offset < size && !eof) {
+        const off_t data = ::lseek(in, offset, SEEK_DATA);
+        if (data < 0 && errno == ENXIO) {
+            // Only a hole is left up to the reported size, or up to the end
+            // if the source shrank. Bytes appended since are read below.
+            const off_t now = ::lseek(in, 0, SEEK_END);
+            offset = now >= 0 && now < size ? now : size;
+            break;
+        }
+        // Without hole information the rest counts as data.
+        const off_t hole = data < 0 ? size : ::lseek(in, data, SEEK_HOLE);
+        offset = data < 0 ? offset : data;
+        if (!CopyRange(in, out, offset, hole < 0 || hole > size ? size : hole, kernelCopy, eof)) {
+            return false;
+        }
+    }
+    // Beyond the reported size only plain reads, which every file answers.
+    kernelCopy = false;
+    return (eof ||
+            CopyRange(in, out, offset, std::numeric_limits<off_t>::max(), kernelCopy, eof)) &&
+           Retry([&] { return ::ftruncate(out, offset); }) == 0;
+}
+
+// Attributes that empower or vouch for the old content: capabilities grant
+// privileges, IMA and EVM vouch for it. None of them may pass to new content.
+bool BoundToContent(const char* key) {
+    return std::strcmp(key, "security.capability") == 0 || std::strcmp(key, "security.ima") == 0 ||
+           std::strcmp(key, "security.evm") == 0;
+}
+
+// The old target's attributes, read through a descriptor of its own, which
+// needs no /proc; where the run may not read the file, through the /proc
+// name of an O_PATH descriptor, which needs no read permission. The path
+// lookup's O_PATH descriptors take no attribute calls themselves.
+class OldAttributes {
+  public:
+    explicit OldAttributes(const Target& target) {
+        for (const int flags : {O_RDONLY | O_NONBLOCK | O_NOCTTY, O_PATH}) {
+            fd_.Reset(
+                ::openat(target.folder.fd, target.name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC));
+            struct stat status;
+            if (fd_.fd >= 0 && ::fstat(fd_.fd, &status) == 0 && SameFile(status, target.status)) {
+                byName_ = flags == O_PATH ? "/proc/self/fd/" + std::to_string(fd_.fd) : "";
+                return;
+            }
+            fd_.Reset(-1);
+        }
+    }
+    ssize_t List(char* names, size_t size) const {
+        if (fd_.fd < 0) {
+            errno = EBADF;
+            return -1;
+        }
+        return byName_.empty() ? ::flistxattr(fd_.fd, names, size)
+                               : ::listxattr(byName_.c_str(), names, size);
+    }
+    ssize_t Get(const char* key, void* value, size_t size) const {
+        return byName_.empty() ? ::fgetxattr(fd_.fd, key, value, size)
+                               : ::getxattr(byName_.c_str(), key, value, size);
+    }
+
+  private:
+    Fd fd_{-1};
+    std::string byName_;
+};
+
+// Gives the copy the old file's extended attributes and ACL; false when they
+// could not be read. Without an ACL of the old file's own, the copy loses
+// the folder's default ACL that it took as a new file.
+bool KeepAttributes(int out, const OldAttributes& old) {
+    static char names[XATTR_LIST_MAX];
+    static char value[XATTR_SIZE_MAX];
+    const ssize_t length = old.List(names, sizeof names);
+    // A file system without extended attributes: the old file had none.
+    if (length < 0 && errno != ENOTSUP) {
+        return false;
+    }
+    bool hasAcl = false;
+    for (const char* key = names; key < names + (length > 0 ? length : 0);
+         key += std::strlen(key) + 1) {
+        const ssize_t size = BoundToContent(key) ? -1 : old.Get(key, value, sizeof value);
+        if (size >= 0) {
+            hasAcl = hasAcl || std::strcmp(key, kAccessAcl) == 0;
+            ::fsetxattr(out, key, value, static_cast<size_t>(size), 0);
+        }
+    }
+    if (!hasAcl) {
+        ::fremovexattr(out, kAccessAcl);
+    }
+    return true;
+}
+
+// Gives the copy the source's modification time and, replacing a regular
+// file, that file's owner and group (where allowed), extended attributes and
+// ACL, and permission bits: best effort, the data matters more. Where the old
+// file's attributes cannot be read, the copy gets no ACL and no group access,
+// so it never grants more than the old file did.
+void KeepIdentity(int out, const Source& source, const Target& target) {
+    const struct timespec times[2] = {{0, UTIME_OMIT}, source.status.st_mtim};
+    ::futimens(out, times);
+    if (target.standing != Standing::Regular) {
+        return;
+    }
+    const struct stat& old = target.status;
+    if (::fchown(out, old.st_uid, old.st_gid) != 0) {
+        ::fchown(out, static_cast<uid_t>(-1), old.st_gid);
+    }
+    const bool kept = KeepAttributes(out, OldAttributes(target));
+    if (!kept) {
+        ::fremovexattr(out, kAccessAcl);
+    }
+    // Last, so that the bits and the ACL mask they set are the old ones.
+    // Set-id bits never pass to new content.
+    ::fchmod(out, old.st_mode & (kept ? 0777 : 0707));
+}
+
+// Calls make with temporary names until one is free: short, to fit beside any
+// name; new on every attempt, as a taken name or an interrupted call must not
+// be retried as it was; recognisable, so a leftover can be traced.
+template <typename Make> bool WithFreshName(char (&name)[16], Make make) {
+    for (uint64_t attempt = 1; attempt <= 100; ++attempt) {
+        struct timespec now;
+        ::clock_gettime(CLOCK_REALTIME, &now);
+        // The stack's address differs between runs, the clock between calls.
+        uint64_t bits = (static_cast<uint64_t>(now.tv_nsec) ^ reinterpret_cast<uintptr_t>(&now) ^
+                         attempt << 40) *
+                        0x9E3779B97F4A7C15u;
+        std::memcpy(name, ".tarvik-", 8);
+        for (int i = 8; i < 14; ++i, bits <<= 5) {
+            name[i] = "abcdefghijklmnopqrstuvwxyz012345"[bits >> 59];
+        }
+        name[14] = '\0';
+        if (make()) {
+            return true;
+        }
+        if (errno != EEXIST && errno != EINTR) {
+            break;
+        }
+    }
+    name[0] = '\0';
+    return false;
+}
+
+// Names an unnamed file. Linking its descriptor takes a privilege
+// (CAP_DAC_READ_SEARCH) that linking its /proc name does not; with neither,
+// the answer is ENOENT.
+bool LinkUnnamed(int out, int folder, const char* name) {
+    if (::linkat(out, "", folder, name, AT_EMPTY_PATH) == 0) {
+        return true;
+    }
+    const std::string byName = "/proc/self/fd/" + std::to_string(out);
+    return errno == ENOENT &&
+           ::linkat(AT_FDCWD, byName.c_str(), folder, name, AT_SYMLINK_FOLLOW) == 0;
+}
+
+// The new name reaches the disk with its folder: a crash after the run keeps
+// the copy. Best effort: a folder the run may not read is left to the system.
+void SyncFolder(int folder) {
+    const Fd readable(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (readable.fd >= 0) {
+        ::fsync(readable.fd);
+    }
+}
+
+// A temporary name in the target folder, removed on every way out unless
+// the rename took it.
+struct TemporaryName {
+    explicit TemporaryName(int at) : folder(at) {}
+    TemporaryName(const TemporaryName&) = delete;
+    TemporaryName& operator=(const TemporaryName&) = delete;
+    ~TemporaryName() {
+        if (text[0] != '\0') {
+            ::unlinkat(folder, text, 0);
+        }
+    }
+    int folder;
+    char text[16] = "";
+};
+
+// Makes the file that takes the copy, in the target folder: unnamed where the
+// file system has unnamed files, so a killed run leaves nothing behind.
+int MakeCopyFile(const Target& target, mode_t mode, Naming naming, char (&temporary)[16]) {
+    const int folder = target.folder.fd;
+    if (naming != Naming::Named) {
+        const int fd = ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+        if (fd >= 0 || naming == Naming::UnnamedOnly || !NoUnnamedFiles(errno)) {
+            return fd;
+        }
+    }
+    int fd = -1;
+    WithFreshName(temporary, [&] {
+        fd =
+            ::openat(folder, temporary, O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, mode);
+        return fd >= 0;
+    });
+    return fd;
+}
+
+// Writes the whole copy and what it keeps, and puts its data on the disk.
+bool WriteCopy(int out, const Source& source, const Target& target) {
+    if (!CopyData(source.fd.fd, out, source.status.st_size)) {
+        return false;
+    }
+    KeepIdentity(out, source, target);
+    return Retry([&] { return ::fdatasync(out); }) == 0;
+}
+
+// Names the finished unnamed file: with the target's name where none stands
+// (in one step, and the only way an append-only folder allows), else with a
+// temporary name for the rename (Pending).
+Placed NameUnnamed(int out, const Target& target, Naming naming, char (&temporary)[16]) {
+    const int folder = target.folder.fd;
+    if (target.standing == Standing::Absent) {
+        if (LinkUnnamed(out, folder, target.name.c_str())) {
+            return Placed::Done;
+        }
+        // EEXIST: another run made the target meanwhile; it is replaced.
+        if (errno != EEXIST) {
+            return errno == ENOENT ? Placed::Unlinkable : Placed::Failed;
+        }
+    }
+    if (naming == Naming::UnnamedOnly) {
+        return Placed::Failed;
+    }
+    if (WithFreshName(temporary, [&] { return LinkUnnamed(out, folder, temporary); })) {
+        return Placed::Pending;
+    }
+    return errno == ENOENT ? Placed::Unlinkable : Placed::Failed;
+}
+
+// Writes the copy into a new file and gives it the target's name. Refused:
+// the folder refused the new file or the rename. Unlinkable: the unnamed file
+// could not be named at all. A temporary name never outlives the call.
+Placed PlaceCopy(const Source& source, const Target& target, Naming naming) {
+    const int folder = target.folder.fd;
+    const struct stat& modeFrom =
+        target.standing == Standing::Regular ? target.status : source.status;
+    TemporaryName temporary(folder);
+    Fd out(MakeCopyFile(target, modeFrom.st_mode & 0777, naming, temporary.text));
+    if (out.fd < 0) {
+        return CreateRefused(errno, folder) ? Placed::Refused : Placed::Failed;
+    }
+    if (!WriteCopy(out.fd, source, target)) {
+        return Placed::Failed;
+    }
+    const Placed named = temporary.text[0] == '\0'
+                             ? NameUnnamed(out.fd, target, naming, temporary.text)
+                             : Placed::Pending;
+    if (named == Placed::Done) {
+        SyncFolder(folder);
+    }
+    if (named != Placed::Pending) {
+        return named;
+    }
+    // A late write error (on network file systems) surfaces here at the latest.
+    if (::close(out.Release()) != 0) {
+        return Placed::Failed;
+    }
+    if (::renameat(folder, temporary.text, folder, target.name.c_str()) != 0) {
+        return RenameRefused(errno) ? Placed::Refused : Placed::Failed;
+    }
+    temporary.text[0] = '\0';
+    SyncFolder(folder);
+    return Placed::Done;
+}
+
+// Another run writing the same target in place holds this lock for the
+// length of its write. Other writers do not ask for it and are outside the
+// run's control. A file system without locks leaves the write unguarded.
+bool LockForWriting(int fd) {
+    for (int waited = 0;; waited += kPauseMs) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK) {
+            return true;
+        }
+        if (waited >= kWaitMs) {
+            return false;
+        }
+        Pause();
+    }
+}
+
+// Writes the copy into the existing target, as cp does, where the folder
+// refuses a new file or the rename. Not atomic: a fault midway leaves the
+// target partial.
+bool WriteInPlace(const Source& source, const Target& target) {
+    Fd out(::openat(target.folder.fd, target.name.c_str(),
+                    O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat status;
+    if (out.fd < 0 || ::fstat(out.fd, &status) != 0 || !SameFile(status, target.status) ||
+        !LockForWriting(out.fd)) {
+        return false;
+    }
+    // New content never runs with the old one's privileges. The kernel keeps
+    // set-id bits for a writer with CAP_FSETID, so they go before any byte
+    // changes.
+    if ((status.st_mode & (S_ISUID | S_ISGID)) != 0) {
+        ::fchmod(out.fd, status.st_mode & 07777 & ~static_cast<mode_t>(S_ISUID | S_ISGID));
+    }
+    if (Retry([&] { return ::ftruncate(out.fd, 0); }) != 0 ||
+        !CopyData(source.fd.fd, out.fd, source.status.st_size)) {
+        return false;
+    }
+    const struct timespec times[2] = {{0, UTIME_OMIT}, source.status.st_mtim};
+    ::futimens(out.fd, times);
+    return Retry([&] { return ::fdatasync(out.fd); }) == 0 && ::close(out.Release()) == 0;
+}
+
+} // namespace
+
+} // namespace host
+
+namespace platform {
+
+bool CopyOneFile(const Text& sourcePath, const Text& targetPath) {
+    using namespace host;
+    Source source;
+    Target target;
+    if (!OpenSource(sourcePath, source) || !ClassifyTarget(targetPath, source.status, target)) {
+        return false;
+    }
+    // A folder that keeps its names takes a new target only linked straight
+    // from the unnamed file, and an existing one only in place.
+    const bool keepsNames = KeepsItsNames(target.folder.fd);
+    if (keepsNames && target.standing != Standing::Absent) {
+        return target.standing == Standing::Regular && WriteInPlace(source, target);
+    }
+    Placed placed = PlaceCopy(source, target, keepsNames ? Naming::UnnamedOnly : Naming::Unnamed);
+    if (placed == Placed::Unlinkable && !keepsNames) {
+        placed = PlaceCopy(source, target, Naming::Named);
+    }
+    if (placed == Placed::Refused && target.standing == Standing::Regular) {
+        return WriteInPlace(source, target);
+    }
+    return placed == Placed::Done;
+}
+
+} // namespace platform

@@ -1,0 +1,58 @@
+// Private to the Linux host: the descriptor holder and the retry policy that
+// all its files use, and the one-call interface of path resolution. Error
+// convention throughout the host: a call gives a descriptor (-1 on failure)
+// or a bool, and errno says why it failed; only the step that places the copy
+// names its outcomes, since the caller's next step depends on which.
+#pragma once
+
+#include <cerrno>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace host {
+
+// Retries a call that a signal interrupted.
+template <typename Call> auto Retry(Call call) {
+    for (;;) {
+        auto result = call();
+        if (!(result == -1 && errno == EINTR)) {
+            return result;
+        }
+    }
+}
+
+// An open descriptor, closed on every way out.
+struct Fd {
+    explicit Fd(int value) : fd(value) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() {
+        Reset(-1);
+    }
+    int Release() {
+        return std::exchange(fd, -1);
+    }
+    void Reset(int value) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        fd = value;
+    }
+    int fd;
+};
+
+inline bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Opens path (from the current folder) with the flags of open(2), following
+// only the symbolic links that the run may trust. path.cpp.
+int Open(const std::string& path, int flags);
+
+// Opens the folder holding the entry that ends at end of path, as an O_PATH
+// descriptor, and gives the entry's name in name. path.cpp.
+int OpenFolderOf(const std::string& path, std::string::size_type end, std::string& name);
+
+} // namespace host
