@@ -1,6 +1,7 @@
 // Starts the command line in TARVIK_COMMAND_LINE exactly as written, waits
 // for it and passes on its exit code: Wine's own start-up would re-quote it.
 // "\uXXXX" stands for one UTF-16 unit, so a row can pass a lone surrogate.
+// TARVIK_PROGRAM, when set, names the program apart, as installers do.
 #include <windows.h>
 
 #include <cstdlib>
@@ -15,11 +16,13 @@ int wmain() {
                          static_cast<wchar_t>(std::stoul(line.substr(at + 2, 4), nullptr, 16)));
         }
     }
+    const wchar_t* program = _wgetenv(L"TARVIK_PROGRAM");
+    program = program != nullptr && *program != L'\0' ? program : nullptr;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
     // Wine, busy starting many processes at once, now and then fails a start.
-    for (int attempt = 0; !::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0,
+    for (int attempt = 0; !::CreateProcessW(program, line.data(), nullptr, nullptr, TRUE, 0,
                                             nullptr, nullptr, &startup, &process);
          ++attempt) {
         if (attempt == 4) {

@@ -10,6 +10,7 @@ row L 'a.log=new' 'a.log,|Logs/,b|c.log' ' Logs/; Logs/b c.log=new;a.log=new' sp
 row W 'a.log=new' '"{P}"  	 a.log,Logs\,a.log' 'Logs/;Logs/a.log=new;a.log=new' cmd
 row W 'a.log=new' '{P} a.log,Logs\,a.log' 'Logs/;Logs/a.log=new;a.log=new' cmd
 row W 'a.log=new' '"{P}"a.log,Logs\,b c.log' 'Logs/;Logs/b c.log=new;a.log=new' cmd
+row W 'a.log=new' '{R}\My App\TARVIK.exe  a.log,Logs\,a.log' '!cmp -s a.log Logs/a.log' cmd 'app={R}\My App\Tarvik.exe' 'setup=mkdir "My App" && cp "$program" "My App"'
 row W '' '"{R}\Example-1.0.exe" /S /D={R}\App' '!grep -q "Installation complete" App/Logs/Setup/setup.log' cmd 'setup=cp "$tests/../examples/install-log.nsi" "$program" . && makensis -V2 "-XTarget amd64-unicode" install-log.nsi >/dev/null'
 # The folder chain and the copy.
 row LW 'a.log=new;Logs/;Logs/a.log=old old old' 'a.log,Logs/A/B/C/,a.log' 'Logs/;Logs/A/;Logs/A/B/;Logs/A/B/C/;Logs/A/B/C/a.log=new;Logs/a.log=old old old;a.log=new'

@@ -12,7 +12,7 @@
 # killed at a random moment), strace=OPTIONS, setup=COMMAND (before the run),
 # during=COMMAND (while), split (Linux: the text is an argument list split at
 # "|"), cmd (Windows: the text is the whole command line, written with "\",
-# {P} the program).
+# {P} the program), app=PATH (Windows: names the program apart).
 # Every run must end by itself, print nothing and exit 0, and no temporary
 # file may stay behind. Usage: run_table.sh L|W PROGRAM [LAUNCHER]
 set -u
@@ -76,7 +76,7 @@ runs() { # starts the row's runs, then waits for each to end by itself, quietly,
             $prefix "$exe" "${arguments[@]}" >"$top/out.$i" 2>&1 &
         else
             [ -z "$whole" ] && t="\"Z:${exe//\//\\}\" $t"
-            TARVIK_COMMAND_LINE=$t $prefix wine "$launcher" >"$top/out.$i" 2>&1 &
+            TARVIK_COMMAND_LINE=$t TARVIK_PROGRAM=$app $prefix wine "$launcher" >"$top/out.$i" 2>&1 &
         fi
         pids+=($!)
     done
@@ -91,7 +91,7 @@ runs() { # starts the row's runs, then waits for each to end by itself, quietly,
 
 row() { # hosts before text after options...
     local hosts=$1 before=$2 after=$4 runs=1 rounds=1 killing= during= setup= skip= tmpfs= chown=
-    text=$3 name="$hosts '${3:0:100}'" splitargs= whole= prefix="timeout -k 5 60" exe=$program modes=()
+    text=$3 name="$hosts '${3:0:100}'" splitargs= whole= app= prefix="timeout -k 5 60" exe=$program modes=()
     shift 4
     [[ $hosts == *$host* ]] || return 0
     count=$((count + 1)) dir="$top/row$count"
@@ -104,6 +104,7 @@ row() { # hosts before text after options...
         strace=*) prefix="$prefix strace -f -o /dev/null ${option#*=}" ;;
         tmpfs=*) tmpfs=${option#*=} ;; par=*) runs=${option#*=} ;; kill=*) rounds=${option#*=} killing=1 prefix= ;;
         during=*) during=${option#*=} ;; setup=*) setup=${option#*=} ;; split) splitargs=1 ;; cmd) whole=1 ;;
+        app=*) app=${option#*=} ;;
         esac
     done
     [ -n "$tmpfs" ] && [ -z "$skip" ] && mkdir -p "${tmpfs%:*}" && ! mount -t tmpfs -o "size=${tmpfs#*:}" tarvik "${tmpfs%:*}" 2>/dev/null && skip="cannot mount a file system here"
@@ -115,7 +116,7 @@ row() { # hosts before text after options...
     for ((m = 0; m < ${#modes[@]}; m += 2)); do chmod "${modes[m]}" "${modes[m + 1]}"; done
     if [ "$host" = W ]; then # a whole command line is written with the host's separator
         [ -n "$whole" ] || text=${text//\//\\}
-        text=${text//\{R\}/Z:${dir//\//\\}} && text=${text//\{P\}/Z:${top//\//\\}\\bin\\${program##*/}}
+        text=${text//\{R\}/Z:${dir//\//\\}} app=${app//\{R\}/Z:${dir//\//\\}} && text=${text//\{P\}/Z:${top//\//\\}\\bin\\${program##*/}}
     else text=${text//\{R\}/$dir}; fi
     for ((r = 0; r < rounds; r++)); do runs; done
     chmod -R u+rwX . 2>/dev/null

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <cwchar>
+
 namespace {
 
 bool IsBlank(wchar_t c) {
@@ -133,6 +135,37 @@ bool ReplaceRefused(DWORD error) {
            error == ERROR_UNABLE_TO_REMOVE_REPLACED;
 }
 
+// The running program's full path as the loader found it, or empty.
+platform::Text OwnPath() {
+    platform::Text path(MAX_PATH, L'\0');
+    while (path.size() <= 32768) {
+        const DWORD length =
+            ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) {
+            break;
+        }
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+    return platform::Text();
+}
+
+// Past the program's own full path when the line starts with it, compared
+// as the file system compares names, and a blank or the end follows it.
+const wchar_t* PastOwnPath(const wchar_t* line) {
+    const platform::Text own = OwnPath();
+    const int length = static_cast<int>(own.size());
+    if (length == 0 || std::wcslen(line) < own.size() ||
+        ::CompareStringOrdinal(line, length, own.data(), length, TRUE) != CSTR_EQUAL) {
+        return nullptr;
+    }
+    const wchar_t* past = line + length;
+    return (*past == L'\0' || IsBlank(*past)) ? past : nullptr;
+}
+
 bool Admitted(const WIN32_FIND_DATAW& entry) {
     return (entry.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) == 0;
 }
@@ -143,7 +176,10 @@ namespace platform {
 
 Text ArgumentText() {
     // The program's name ends at its closing quote when it starts with one,
-    // else at the first blank; the blanks after it belong to neither.
+    // else at the first blank; the blanks after it belong to neither, as
+    // Windows programs take them. An unquoted name with blanks in it (an
+    // installer that started us as "C:\Program Files\...\Tarvik.exe a,b,c"
+    // and named the program apart) is known by our own full path.
     const wchar_t* cursor = ::GetCommandLineW();
     if (cursor == nullptr) {
         return Text();
@@ -156,6 +192,8 @@ Text ArgumentText() {
         if (*cursor == L'"') {
             ++cursor;
         }
+    } else if (const wchar_t* past = PastOwnPath(cursor)) {
+        cursor = past;
     } else {
         while (*cursor != L'\0' && !IsBlank(*cursor)) {
             ++cursor;
