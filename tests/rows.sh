@@ -34,7 +34,7 @@ row W 'a.log=new;Logs/a.log=old' '"{R}\..\legacy.exe" a.log,Logs\,ā.log' 'Logs/
 row W 'a.log=new;Logs/a.log=old#444' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=old;a.log=new'
 row W 'a.log=new;Logs/.a.log=old' 'a.log,Logs/,.a.log' 'Logs/;Logs/.a.log=old;a.log=new'
 # Links, special files and odd names.
-row L 'a.log=new;other=keep;Logs/a.log->../other' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new;other=keep'
+row LW 'a.log=new;other=keep;Logs/a.log->../other' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new;other=keep'
 row L 'a.log=new;real/;Logs->real' 'a.log,Logs/Sub/,a.log' 'Logs->real;a.log=new;real/;real/Sub/;real/Sub/a.log=new'
 row L 'a.log=new;Logs->gone' 'a.log,Logs/Sub/,a.log' 'Logs->gone;a.log=new'
 row L 'Logs/#555;Logs/a.log=old;link->Logs/a.log' 'link,Logs/,a.log' 'Logs/;Logs/a.log=old;link->Logs/a.log' user
@@ -51,6 +51,16 @@ row L 'a.log=new;secret/#700;home/app->../secret' 'a.log,home/app/logs/,a.log' '
 row L 'a.log=new;secret/logs/a.log=old;home/app->../secret' 'a.log,home/app/logs/,a.log' '!grep -qx old secret/logs/a.log' root 'setup=chown -h 65534 home/app'
 row L 'a.log=new#600;Logs/a.log=old#664' 'a.log,Logs/,a.log' '!grep -qx new Logs/a.log && [ "$(stat -c "%u %a" Logs/a.log)" = "65534 664" ]' root 'setup=chown 65534 Logs/a.log'
 row L $'\xff\xfe a"b\nc.log=new' $'\xff\xfe a"b\nc.log,L\x80gs/,\xff\n.log' $'L\x80gs/;L\x80gs/\xff\n.log=new;\xff\xfe a"b\nc.log=new'
+# Windows: the copy takes the target's place in one rename, and nothing else is touched.
+row W 'Logs/a.log=old;Logs/l->a.log' 'Logs/a.log,Logs/,l' 'Logs/;Logs/a.log=old;Logs/l=old'
+row W 'a.log=@64M;secret=keep;Logs/' 'a.log,Logs/,a.log' '!rm -f Logs/~tarvik-*-1.tmp && cmp -s a.log Logs/a.log && [ -e secret ]' 'during=for _ in {1..5000}; do t=(Logs/~tarvik-*-0.tmp) && [ -e "$t" ] && ln -s ../secret "${t%0.tmp}1.tmp" && break; done'
+row W 'a.log=new;Logs/a.log=old' '{R}/a.log,Logs/,a.log' '!kill $(cat ../strace) && sleep 1 && rm -f Logs/~tarvik-* && [ "$(ls -A Logs)" = a.log ]' kill=1 setup=slow_renames during=kill_in_rename
+row W 'a.log=new;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' 'hold=Logs\a.log'
+row W 'a.log=@64M;Logs/a.log=old' 'a.log,Logs/,a.log' '!cmp -s a.log Logs/a.log' 'hold=Logs\~tarvik-*'
+row W 'a.log=new#444;Logs/a.log=old' 'a.log,Logs/,a.log' '!grep -qx new Logs/a.log && [ "$(stat -c %i Logs/a.log)" != "$(cat ../ino)" ]' user 'setup=stat -c %i Logs/a.log >../ino'
+row W 'a.log=new' '"{P}" a.log,Logs/A/B/,a.log' 'Logs/;Logs/A/;Logs/A/B/;Logs/A/B/a.log=new;a.log=new' cmd
+row W 'a.log=new' '"{P}" a.log,Logs/A\B/,a.log' 'Logs/;Logs/A/;Logs/A/B/;Logs/A/B/a.log=new;a.log=new' cmd
+row W 'a.log=new' 'a.log,Logs /Sub/,a.log' 'Logs /;Logs /Sub/;Logs /Sub/a.log=new;a.log=new'
 # Refusals without privileges.
 row L 'a.log=new;Logs/#555;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' user
 row L 'a.log=new;Logs/#555;Logs/a.log=old#444' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=old;a.log=new' user
