@@ -62,10 +62,10 @@ row W 'a.log=new' '"{P}" a.log,Logs/A/B/,a.log' 'Logs/;Logs/A/;Logs/A/B/;Logs/A/
 row W 'a.log=new' '"{P}" a.log,Logs/A\B/,a.log' 'Logs/;Logs/A/;Logs/A/B/;Logs/A/B/a.log=new;a.log=new' cmd
 row W 'a.log=new' 'a.log,Logs /Sub/,a.log' 'Logs /;Logs /Sub/;Logs /Sub/a.log=new;a.log=new'
 # Refusals without privileges.
-row L 'a.log=new;Logs/#555;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' user
-row L 'a.log=new;Logs/#555;Logs/a.log=old#444' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=old;a.log=new' user
-row L 'a.log=new#000;Logs/' 'a.log,Logs/,b.log' 'Logs/;a.log=new' user
-row L 'a.log=new;Logs/#666;Logs/a.log=old' 'a.log,Logs/Sub/,a.log' 'Logs/;Logs/a.log=old;a.log=new' user
+row LW 'a.log=new;Logs/#555;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' user
+row LW 'a.log=new;Logs/#555;Logs/a.log=old#444' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=old;a.log=new' user
+row LW 'a.log=new#000;Logs/' 'a.log,Logs/,b.log' 'Logs/;a.log=new' user
+row LW 'a.log=new;Logs/#666;Logs/a.log=old' 'a.log,Logs/Sub/,a.log' 'Logs/;Logs/a.log=old;a.log=new' user
 row L 'a.log=new;Logs/;Logs/a.log=old#444' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' user
 # Faults: the target is the old file or the new copy, whole, and nothing else.
 row L 'a.log=@1M;Logs/a.log=old' 'a.log,Logs/,a.log' '!grep -qx old Logs/a.log && [ "$(ls -A Logs)" = a.log ]' fsize=65536
