@@ -89,7 +89,7 @@ void MakeFolderTree(TextView path) {
 }
 
 TextView ParentFolder(TextView path) {
-    const TextView::size_type last = path.rfind(platform::kSeparator);
+    const TextView::size_type last = path.find_last_of(platform::kSeparators);
     return path.substr(0, last == TextView::npos ? 0 : last);
 }
 

@@ -21,7 +21,7 @@ void Main();
 // working upwards from the folder itself. Reports nothing.
 void MakeFolderTree(TextView path);
 
-// The text before the last separator; empty when there is none, or when the
+// The text before the last of the host's separators; empty when there is none, or when the
 // only separator is the first character.
 TextView ParentFolder(TextView path);
 

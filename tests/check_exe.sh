@@ -7,7 +7,7 @@ fail() { echo "FAIL: $1" && fail=1; }
 headers=$("$objdump" -p "$exe")
 echo "$headers" | grep -q '^Subsystem.*(Windows GUI)' || fail "not a GUI-subsystem program"
 dlls=$(echo "$headers" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z')
-echo "$dlls" | grep -vqxE 'kernel32.dll|msvcrt.dll' && fail "imports $(echo $dlls)"
+echo "$dlls" | grep -vqxE 'kernel32.dll|msvcrt.dll|advapi32.dll' && fail "imports $(echo $dlls)"
 # The manifest is resource type 24 (0x18), id 1.
 echo "$headers" | grep -A2 'Entry: ID: 0x000018' | grep -q 'Entry: ID: 0x000001' || fail "no manifest"
 # Version strings are UTF-16, the manifest UTF-8: its execution level, code

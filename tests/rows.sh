@@ -10,6 +10,7 @@ row L 'a.log=new' 'a.log,|Logs/,b|c.log' ' Logs/; Logs/b c.log=new;a.log=new' sp
 row W 'a.log=new' '"{P}"  	 a.log,Logs\,a.log' 'Logs/;Logs/a.log=new;a.log=new' cmd
 row W 'a.log=new' '{P} a.log,Logs\,a.log' 'Logs/;Logs/a.log=new;a.log=new' cmd
 row W 'a.log=new' '"{P}"a.log,Logs\,b c.log' 'Logs/;Logs/b c.log=new;a.log=new' cmd
+row W 'a.log=new' '{R}\My App\TARVIK.exe  a.log,Logs\,a.log' '!cmp -s a.log Logs/a.log' cmd 'app={R}\My App\Tarvik.exe' 'setup=mkdir "My App" && cp "$program" "My App"'
 row W '' '"{R}\Example-1.0.exe" /S /D={R}\App' '!grep -q "Installation complete" App/Logs/Setup/setup.log' cmd 'setup=cp "$tests/../examples/install-log.nsi" "$program" . && makensis -V2 install-log.nsi >/dev/null'
 # The folder chain and the copy.
 row LW 'a.log=new;Logs/;Logs/a.log=old old old' 'a.log,Logs/A/B/C/,a.log' 'Logs/;Logs/A/;Logs/A/B/;Logs/A/B/C/;Logs/A/B/C/a.log=new;Logs/a.log=old old old;a.log=new'
@@ -33,7 +34,7 @@ row W 'a.log=new;Logs/a.log=old' '"{R}\..\legacy.exe" a.log,Logs\,ā.log' 'Logs/
 row W 'a.log=new;Logs/a.log=old#444' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=old;a.log=new'
 row W 'a.log=new;Logs/.a.log=old' 'a.log,Logs/,.a.log' 'Logs/;Logs/.a.log=old;a.log=new'
 # Links, special files and odd names.
-row L 'a.log=new;other=keep;Logs/a.log->../other' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new;other=keep'
+row LW 'a.log=new;other=keep;Logs/a.log->../other' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new;other=keep'
 row L 'a.log=new;real/;Logs->real' 'a.log,Logs/Sub/,a.log' 'Logs->real;a.log=new;real/;real/Sub/;real/Sub/a.log=new'
 row L 'a.log=new;Logs->gone' 'a.log,Logs/Sub/,a.log' 'Logs->gone;a.log=new'
 row L 'Logs/#555;Logs/a.log=old;link->Logs/a.log' 'link,Logs/,a.log' 'Logs/;Logs/a.log=old;link->Logs/a.log' user
@@ -58,11 +59,21 @@ row L $'\xff\xfe a"b\nc.log=new' $'\xff\xfe a"b\nc.log,L\x80gs/,\xff\n.log' $'L\
 row L 'a.log=new;s->a.log;Logs/a.log=old' 's,Logs/,a.log' '!grep -qx new Logs/a.log && getfattr -n user.k Logs/a.log >/dev/null && [ -z "$(getfacl -s Logs/a.log)" ]' root noproc 'setup=setfattr -n user.k -v 1 Logs/a.log && setfacl -dm u:65534:rw Logs'
 row L 'a.log=new;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' root noproc user
 row L 'a.log=new;Logs/a.log=old#260' 'a.log,Logs/,a.log' '!grep -qx new Logs/a.log && [ "$(stat -c %a Logs/a.log)" = 600 ] && [ -z "$(getfacl -s Logs/a.log)" ]' root noproc user 'setup=setfacl -dm u:0:rw Logs'
+# Windows: the copy takes the target's place in one rename, and nothing else is touched.
+row W 'Logs/a.log=old;Logs/l->a.log' 'Logs/a.log,Logs/,l' 'Logs/;Logs/a.log=old;Logs/l=old'
+row W 'a.log=@64M;secret=keep;Logs/' 'a.log,Logs/,a.log' '!rm -f Logs/~tarvik-*-1.tmp && cmp -s a.log Logs/a.log && [ -e secret ]' 'during=for _ in {1..5000}; do t=(Logs/~tarvik-*-0.tmp) && [ -e "$t" ] && ln -s ../secret "${t%0.tmp}1.tmp" && break; done'
+row W 'a.log=new;Logs/a.log=old' '{R}/a.log,Logs/,a.log' '!kill $(cat ../strace) && sleep 1 && rm -f Logs/~tarvik-* && [ "$(ls -A Logs)" = a.log ]' kill=1 setup=slow_renames during=kill_in_rename
+row W 'a.log=new;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' 'hold=Logs\a.log'
+row W 'a.log=@64M;Logs/a.log=old' 'a.log,Logs/,a.log' '!cmp -s a.log Logs/a.log' 'hold=Logs\~tarvik-*'
+row W 'a.log=new#444;Logs/a.log=old' 'a.log,Logs/,a.log' '!grep -qx new Logs/a.log && [ "$(stat -c %i Logs/a.log)" != "$(cat ../ino)" ]' user 'setup=stat -c %i Logs/a.log >../ino'
+row W 'a.log=new' '"{P}" a.log,Logs/A/B/,a.log' 'Logs/;Logs/A/;Logs/A/B/;Logs/A/B/a.log=new;a.log=new' cmd
+row W 'a.log=new' '"{P}" a.log,Logs/A\B/,a.log' 'Logs/;Logs/A/;Logs/A/B/;Logs/A/B/a.log=new;a.log=new' cmd
+row W 'a.log=new' 'a.log,Logs /Sub/,a.log' 'Logs /;Logs /Sub/;Logs /Sub/a.log=new;a.log=new'
 # Refusals without privileges.
-row L 'a.log=new;Logs/#555;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' user
-row L 'a.log=new;Logs/#555;Logs/a.log=old#444' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=old;a.log=new' user
-row L 'a.log=new#000;Logs/' 'a.log,Logs/,b.log' 'Logs/;a.log=new' user
-row L 'a.log=new;Logs/#666;Logs/a.log=old' 'a.log,Logs/Sub/,a.log' 'Logs/;Logs/a.log=old;a.log=new' user
+row LW 'a.log=new;Logs/#555;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' user
+row LW 'a.log=new;Logs/#555;Logs/a.log=old#444' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=old;a.log=new' user
+row LW 'a.log=new#000;Logs/' 'a.log,Logs/,b.log' 'Logs/;a.log=new' user
+row LW 'a.log=new;Logs/#666;Logs/a.log=old' 'a.log,Logs/Sub/,a.log' 'Logs/;Logs/a.log=old;a.log=new' user
 row L 'a.log=new;Logs/;Logs/a.log=old#444' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' user
 # Folders that keep their names (chattr +i, +a): in place without set-id bits, a new target linked straight, no stray name.
 row L 'a.log=new;fs/Logs/a.log=old#6755' 'a.log,fs/Logs/,a.log' '!grep -qx new fs/Logs/a.log && [ "$(stat -c %a fs/Logs/a.log)" = 755 ]' root ext4=fs 'setup=chattr +i fs/Logs'

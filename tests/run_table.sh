@@ -14,7 +14,7 @@
 # killed at a random moment), strace=OPTIONS, setup=COMMAND (before the run),
 # during=COMMAND (while), split (Linux: the text is an argument list split at
 # "|"), cmd (Windows: the text is the whole command line, written with "\",
-# {P} the program).
+# {P} the program), app=PATH (Windows: names the program apart), hold=PATTERN (Windows: a file held open for a second once it appears).
 # Every run must end by itself, print nothing and exit 0, and no temporary
 # file may stay behind. Usage: run_table.sh L|W PROGRAM [LAUNCHER]; exits 77
 # when rows were skipped and none failed.
@@ -23,15 +23,18 @@ host=$1 program=$(realpath "$2") launcher=${3:+$(realpath "$3")} failures=0 coun
 tests=$(realpath "$(dirname "$0")")
 top=$(mktemp -d "${TMPDIR:-/tmp}/tarvik-tests.XXXXXX")
 cleanup() {
+    [ -d "$top/wine" ] && $nobody wineserver -k
     grep -F " $top/" /proc/mounts | cut -d' ' -f2 | xargs -r -n1 umount -l
     [ -n "${TARVIK_KEEP:-}" ] && echo "kept $top" || { chmod -R u+rwX "$top" 2>/dev/null; rm -rf "$top"; }
 }
 trap cleanup EXIT
 # Runs as nobody need a program they can reach: a copy in a folder of ours,
 # not looser rights on the checkout's folders.
-chmod 711 "$top" && mkdir "$top/bin" && cp "$program" "$top/bin/" && chmod -R a+rX "$top/bin"
+chmod 711 "$top" && mkdir "$top/bin" && cp "$program" $launcher "$top/bin/" && chmod -R a+rX "$top/bin"
 printf '#!/bin/sh\nmount -t tmpfs noproc /proc && exec "$@"\n' >"$top/bin/noproc" && chmod 755 "$top/bin/noproc"
 [ "$(id -u)" = 0 ] && root=1 || root=
+nobody="setpriv --reuid=65534 --regid=65534 --clear-groups" # Wine as nobody: a prefix of its own
+[ -n "$root" ] && [ "$host" = W ] && nobody="$nobody env WINEPREFIX=$top/wine HOME=$top/wine" launcher=$top/bin/launch.exe
 
 fail() { echo "FAIL [$name]: $*" && failures=$((failures + 1)); }
 split() { IFS="$1" read -r -d '' -a parts < <(printf '%s\0' "$2"); }
@@ -47,6 +50,15 @@ peak_kib() { # the high-water resident size of the newest live process whose com
 lease() { # holds a write lease on $1 in the background; writes "ready" when a reader breaks it
     perl -MFcntl -e '$SIG{IO} = sub { print F "ready"; exit }; open(F, "+<", $ARGV[0]) && fcntl(F, 1024, F_WRLCK) && open(G, ">", "$ARGV[0].leased") && sleep 9' "$1" &
     for _ in {1..100}; do [ -e "$1.leased" ] && break || sleep 0.05; done
+}
+slow_renames() { # this prefix's Wine server takes 2 s over each rename until ../strace ends
+    wineserver -p >/dev/null 2>&1 # none, or the persistent one that the suite warmed
+    for p in $(pgrep -x 'wineserver(64)?'); do grep -qzx "WINEPREFIX=$WINEPREFIX" "/proc/$p/environ" 2>/dev/null && s=$p; done
+    strace -qq -o /dev/null -p "$s" -e inject=rename,renameat,renameat2:delay_enter=2000000 & echo $! >../strace && sleep 0.5
+}
+kill_in_rename() { # kills the run once its own copy stands in Logs, halfway through the slow rename
+    for _ in {1..200}; do [ -e Logs/~tarvik-*-0.tmp ] && break || sleep 0.02; done
+    sleep 0.5 && kill -9 $(pgrep -f "${top##*/}.row$count.")
 }
 
 build() { # the tree in the current folder
@@ -81,7 +93,7 @@ runs() { # starts the row's runs, then waits for each to end by itself, quietly,
             $prefix "$exe" "${arguments[@]}" >"$top/out.$i" 2>&1 &
         else
             [ -z "$whole" ] && t="\"Z:${exe//\//\\}\" $t"
-            TARVIK_COMMAND_LINE=$t $prefix wine "$launcher" >"$top/out.$i" 2>&1 &
+            TARVIK_COMMAND_LINE=$t TARVIK_PROGRAM=$app TARVIK_HOLD=$hold $prefix wine "$launcher" >"$top/out.$i" 2>&1 &
         fi
         pids+=($!)
     done
@@ -96,7 +108,7 @@ runs() { # starts the row's runs, then waits for each to end by itself, quietly,
 
 row() { # hosts before text after options...
     local hosts=$1 before=$2 after=$4 runs=1 rounds=1 killing= during= setup= skip= tmpfs= ext4= chown=
-    text=$3 name="$hosts '${3:0:100}'" splitargs= whole= prefix="timeout -k 5 60" exe=$program modes=()
+    text=$3 name="$hosts '${3:0:100}'" splitargs= whole= app= hold= prefix="timeout -k 5 60" exe=$program modes=()
     shift 4
     [[ $hosts == *$host* ]] || return 0
     # TARVIK_ROWS=root runs only the rows that need root, =plain the others.
@@ -108,7 +120,7 @@ row() { # hosts before text after options...
     mkdir "$dir" && cd "$dir" || return
     for option in "$@"; do
         case $option in
-        user) [ -n "$root" ] && chown=1 exe=$top/bin/${program##*/} && prefix="$prefix setpriv --reuid=65534 --regid=65534 --clear-groups" ;;
+        user) [ -n "$root" ] && chown=1 exe=$top/bin/${program##*/} && prefix="$prefix $nobody" ;;
         root) [ -n "$root" ] || skip="needs root" ;;
         fsize=*) prefix="$prefix prlimit --fsize=${option#*=}" ;;
         strace=*) prefix="$prefix strace -f -o /dev/null ${option#*=}" ;;
@@ -116,6 +128,7 @@ row() { # hosts before text after options...
         noproc) prefix="$prefix unshare -m $top/bin/noproc" ;;
         par=*) runs=${option#*=} ;; kill=*) rounds=${option#*=} killing=1 prefix= ;;
         during=*) during=${option#*=} ;; setup=*) setup=${option#*=} ;; split) splitargs=1 ;; cmd) whole=1 ;;
+        app=*) app=${option#*=} ;; hold=*) hold=${option#*=} ;;
         esac
     done
     [ -n "$tmpfs" ] && [ -z "$skip" ] && mkdir -p "${tmpfs%:*}" && ! mount -t tmpfs -o "size=${tmpfs#*:}" tarvik "${tmpfs%:*}" 2>/dev/null && skip="cannot mount a file system here"
@@ -124,6 +137,7 @@ row() { # hosts before text after options...
         mkfs.ext4 -qF "$top/img$count" && mount -o "$mopts" "$top/img$count" "${ext4%%:*}"; } 2>/dev/null &&
         skip="cannot mount a file system here"
     [ -n "$skip" ] && echo "skip [$name]: $skip" && skipped=$((skipped + 1)) && cd "$top" && return
+    [ -n "$chown" ] && [ "$host" = W ] && [ ! -d "$top/wine" ] && install -d -o 65534 "$top/wine" && $nobody wineboot -i >/dev/null 2>&1
     build "$before"
     for ((i = 0; runs > 1 && i < runs; i++)); do yes $i | head -c $((i * 999 + 9)) >s$i; done
     [ -n "$setup" ] && (eval "$setup")
@@ -131,7 +145,7 @@ row() { # hosts before text after options...
     for ((m = 0; m < ${#modes[@]}; m += 2)); do chmod "${modes[m]}" "${modes[m + 1]}"; done
     if [ "$host" = W ]; then # a whole command line is written with the host's separator
         [ -n "$whole" ] || text=${text//\//\\}
-        text=${text//\{R\}/Z:${dir//\//\\}} && text=${text//\{P\}/Z:${top//\//\\}\\bin\\${program##*/}}
+        text=${text//\{R\}/Z:${dir//\//\\}} app=${app//\{R\}/Z:${dir//\//\\}} && text=${text//\{P\}/Z:${top//\//\\}\\bin\\${program##*/}}
     else text=${text//\{R\}/$dir}; fi
     for ((r = 0; r < rounds; r++)); do runs; done
     chmod -R u+rwX . 2>/dev/null

@@ -1,7 +1,8 @@
 // The thin layer between mdlCopy and the host. Everything that differs
 // between Windows and Linux lives behind these few declarations: the text
 // type the host names files with, its folder separator, and the handful of
-// services the run needs. Each host has one implementation file.
+// services the run needs. Each host has one implementation file, or one
+// folder of them split by concern.
 #pragma once
 
 #include <string>
@@ -9,14 +10,17 @@
 namespace platform {
 
 #if defined(_WIN32)
-// Windows names files in UTF-16; the backslash separates folders.
+// Windows names files in UTF-16; the backslash separates folders, and so
+// does the slash wherever Windows reads a path.
 using Char = wchar_t;
 inline constexpr Char kSeparator = L'\\';
+inline constexpr const Char* kSeparators = L"\\/";
 inline constexpr Char kComma = L',';
 #else
 // Linux names files in bytes, never decoded; the slash separates folders.
 using Char = char;
 inline constexpr Char kSeparator = '/';
+inline constexpr const Char* kSeparators = "/";
 inline constexpr Char kComma = ',';
 #endif
 
