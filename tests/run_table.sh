@@ -30,7 +30,7 @@ cleanup() {
 trap cleanup EXIT
 # Runs as nobody need a program they can reach: a copy in a folder of ours,
 # not looser rights on the checkout's folders.
-chmod 711 "$top" && mkdir "$top/bin" && cp "$program" $launcher "$top/bin/" && chmod -R a+rX "$top/bin"
+chmod 711 "$top" && mkdir "$top/bin" && cp "$program" ${launcher:+"$launcher"} "$top/bin/" && chmod -R a+rX "$top/bin"
 printf '#!/bin/sh\nmount -t tmpfs noproc /proc && exec "$@"\n' >"$top/bin/noproc" && chmod 755 "$top/bin/noproc"
 [ "$(id -u)" = 0 ] && root=1 || root=
 nobody="setpriv --reuid=65534 --regid=65534 --clear-groups" # Wine as nobody: a prefix of its own
