@@ -35,9 +35,18 @@ constexpr const char* kAccessAcl = "system.posix_acl_access";
 constexpr int kWaitMs = 50'000;
 constexpr int kPauseMs = 10;
 
-void Pause() {
+// Asks attempt again, pausing between, until it answers true (done, or
+// failed for a reason that waiting will not change); false when kWaitMs
+// passed first.
+template <typename Attempt> bool Patiently(Attempt attempt) {
     const struct timespec pause = {0, kPauseMs * 1'000'000L};
-    ::nanosleep(&pause, nullptr);
+    for (int waited = 0; !attempt(); waited += kPauseMs) {
+        if (waited >= kWaitMs) {
+            return false;
+        }
+        ::nanosleep(&pause, nullptr);
+    }
+    return true;
 }
 
 struct Source {
@@ -73,13 +82,10 @@ bool OpenSource(const std::string& path, Source& source) {
         errno = ENOENT;
         return false;
     }
-    for (int waited = 0;; waited += kPauseMs) {
+    Patiently([&] {
         source.fd.Reset(Open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY));
-        if (source.fd.fd >= 0 || errno != EAGAIN || waited >= kWaitMs) {
-            break;
-        }
-        Pause();
-    }
+        return source.fd.fd >= 0 || errno != EAGAIN;
+    });
     return source.fd.fd >= 0 && ::fstat(source.fd.fd, &source.status) == 0 &&
            S_ISREG(source.status.st_mode);
 }
@@ -237,7 +243,7 @@ class OldAttributes {
                 ::openat(target.folder.fd, target.name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC));
             struct stat status;
             if (fd_.fd >= 0 && ::fstat(fd_.fd, &status) == 0 && SameFile(status, target.status)) {
-                byName_ = flags == O_PATH ? "/proc/self/fd/" + std::to_string(fd_.fd) : "";
+                byName_ = flags == O_PATH ? ProcName(fd_.fd) : "";
                 return;
             }
             fd_.Reset(-1);
@@ -287,14 +293,19 @@ bool KeepAttributes(int out, const OldAttributes& old) {
     return true;
 }
 
+// The copy, new or written in place, is as recent as its source.
+void KeepModificationTime(int out, const Source& source) {
+    const struct timespec times[2] = {{0, UTIME_OMIT}, source.status.st_mtim};
+    ::futimens(out, times);
+}
+
 // Gives the copy the source's modification time and, replacing a regular
 // file, that file's owner and group (where allowed), extended attributes and
 // ACL, and permission bits: best effort, the data matters more. Where the old
 // file's attributes cannot be read, the copy gets no ACL and no group access,
 // so it never grants more than the old file did.
 void KeepIdentity(int out, const Source& source, const Target& target) {
-    const struct timespec times[2] = {{0, UTIME_OMIT}, source.status.st_mtim};
-    ::futimens(out, times);
+    KeepModificationTime(out, source);
     if (target.standing != Standing::Regular) {
         return;
     }
@@ -345,9 +356,8 @@ bool LinkUnnamed(int out, int folder, const char* name) {
     if (::linkat(out, "", folder, name, AT_EMPTY_PATH) == 0) {
         return true;
     }
-    const std::string byName = "/proc/self/fd/" + std::to_string(out);
     return errno == ENOENT &&
-           ::linkat(AT_FDCWD, byName.c_str(), folder, name, AT_SYMLINK_FOLLOW) == 0;
+           ::linkat(AT_FDCWD, ProcName(out).c_str(), folder, name, AT_SYMLINK_FOLLOW) == 0;
 }
 
 // The new name reaches the disk with its folder: a crash after the run keeps
@@ -465,15 +475,7 @@ Placed PlaceCopy(const Source& source, const Target& target, Naming naming) {
 // length of its write. Other writers do not ask for it and are outside the
 // run's control. A file system without locks leaves the write unguarded.
 bool LockForWriting(int fd) {
-    for (int waited = 0;; waited += kPauseMs) {
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK) {
-            return true;
-        }
-        if (waited >= kWaitMs) {
-            return false;
-        }
-        Pause();
-    }
+    return Patiently([&] { return ::flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK; });
 }
 
 // Writes the copy into the existing target, as cp does, where the folder
@@ -497,8 +499,7 @@ bool WriteInPlace(const Source& source, const Target& target) {
         !CopyData(source.fd.fd, out.fd, source.status.st_size)) {
         return false;
     }
-    const struct timespec times[2] = {{0, UTIME_OMIT}, source.status.st_mtim};
-    ::futimens(out.fd, times);
+    KeepModificationTime(out.fd, source);
     return Retry([&] { return ::fdatasync(out.fd); }) == 0 && ::close(out.Release()) == 0;
 }
 

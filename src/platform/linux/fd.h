@@ -47,6 +47,11 @@ inline bool SameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+// The /proc name of an open file, for the calls that take no descriptor.
+inline std::string ProcName(int fd) {
+    return "/proc/self/fd/" + std::to_string(fd);
+}
+
 // Opens path (from the current folder) with the flags of open(2), following
 // only the symbolic links that the run may trust. path.cpp.
 int Open(const std::string& path, int flags);

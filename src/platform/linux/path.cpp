@@ -19,6 +19,16 @@ namespace {
 // The kernel's own limit on symbolic links within one resolution.
 constexpr int kMaxLinks = 40;
 
+// The kernel refuses a text this long outright, and the walk must not reach
+// further than it: a chain just beyond the limit is not started.
+bool BeyondPathLimit(const std::string& path) {
+    if (path.size() < PATH_MAX) {
+        return false;
+    }
+    errno = ENAMETOOLONG;
+    return true;
+}
+
 // Root and the run's own user: what either made, the run may follow.
 bool TrustedOwner(uid_t owner) {
     return owner == 0 || owner == ::geteuid();
@@ -112,10 +122,7 @@ int Walk(int at, const char* path, int flags, int& links) {
 } // namespace
 
 int Open(const std::string& path, int flags) {
-    // The kernel refuses such a text outright, and the walk must not reach
-    // further than it: a chain just beyond the limit is not started.
-    if (path.size() >= PATH_MAX) {
-        errno = ENAMETOOLONG;
+    if (BeyondPathLimit(path)) {
         return -1;
     }
     struct open_how how {};
@@ -133,9 +140,8 @@ int OpenFolderOf(const std::string& path, std::string::size_type end, std::strin
     const std::string::size_type slash = path.rfind('/', end - 1);
     const std::string::size_type start = slash == std::string::npos ? 0 : slash + 1;
     name = path.substr(start, end - start);
-    // The whole text counts against the kernel's limit.
-    if (path.size() >= PATH_MAX) {
-        errno = ENAMETOOLONG;
+    // The whole text counts against the kernel's limit, not only the folder's.
+    if (BeyondPathLimit(path)) {
         return -1;
     }
     return Open(start == 0 ? std::string(".") : path.substr(0, start), O_PATH | O_DIRECTORY);
