@@ -21,8 +21,8 @@ void Main();
 // working upwards from the folder itself. Reports nothing.
 void MakeFolderTree(TextView path);
 
-// The text before the last of the host's separators; empty when there is none, or when the
-// only separator is the first character.
+// The text before the last of the host's separators; empty when there is
+// none, or when the only separator is the first character.
 TextView ParentFolder(TextView path);
 
 // Copies the source file over the target path; true only when the copy was

@@ -3,6 +3,7 @@
 // convention: a step returns false and leaves the system's reason in
 // GetLastError, which the named predicates below sort.
 #include "../platform.h"
+#include "host.h"
 
 #include <windows.h>
 
@@ -51,22 +52,17 @@ bool ToCodePage(const platform::Text& wide, std::string& narrow) {
 
 using CopyFileAType = BOOL(WINAPI*)(LPCSTR, LPCSTR, BOOL);
 
-// CopyFileA, looked up in kernel32 by name at its first use.
+// CopyFileA, looked up in kernel32 by name at its first use: where it cannot
+// be bound, the copy fails as any copy may, and the run still ends quietly.
 CopyFileAType BoundCopyFileA() {
-    static CopyFileAType bound = nullptr;
-    if (bound == nullptr) {
-        if (HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll")) {
-            bound = reinterpret_cast<CopyFileAType>(
-                reinterpret_cast<void*>(::GetProcAddress(kernel32, "CopyFileA")));
-        }
-    }
+    static const CopyFileAType bound = host::Kernel32Function<CopyFileAType>("CopyFileA");
     return bound;
 }
 
 // The folder part of a path, its last separator included. The system takes
 // "/" for a backslash too, and "D:a.log" names a file in drive D's current folder.
 platform::Text FolderPart(const platform::Text& path) {
-    const platform::Text::size_type last = path.find_last_of(L"\\/");
+    const platform::Text::size_type last = path.find_last_of(platform::kSeparators);
     if (last != platform::Text::npos) {
         return path.substr(0, last + 1);
     }
@@ -187,12 +183,16 @@ HANDLE OpenEntry(const platform::Text& path, DWORD access) {
                          OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
+// A folder, or a link of any kind (symbolic link, junction): nothing the
+// copy reads from or writes through.
+bool FolderOrLink(const BY_HANDLE_FILE_INFORMATION& info) {
+    return (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0;
+}
+
 // A plain file with one name: neither a folder nor a link, nor a name that
 // someone added to a file of theirs.
 bool PlainFile(const BY_HANDLE_FILE_INFORMATION& info) {
-    return (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
-               0 &&
-           info.nNumberOfLinks == 1;
+    return !FolderOrLink(info) && info.nNumberOfLinks == 1;
 }
 
 // The parts of the replaced file's security that the copy takes over.
@@ -222,15 +222,14 @@ Kept ReadKept(const platform::Text& target) {
     Handle old;
     BY_HANDLE_FILE_INFORMATION info;
     if (!old.Reset(OpenEntry(target, READ_CONTROL | FILE_READ_ATTRIBUTES)) ||
-        !::GetFileInformationByHandle(old.Get(), &info) ||
-        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+        !::GetFileInformationByHandle(old.Get(), &info) || FolderOrLink(info)) {
         return kept;
     }
     kept.created = info.ftCreationTime;
-    DWORD size = 0;
     if (!SecurityIsKept()) {
         return kept;
     }
+    DWORD size = 0;
     ::GetKernelObjectSecurity(old.Get(), kKeptSecurity, nullptr, 0, &size);
     kept.security.resize(size);
     if (size == 0 ||

@@ -4,6 +4,7 @@
 #include "../platform.h"
 
 #include "../../mdlCopy.h"
+#include "host.h"
 
 #include <windows.h>
 
@@ -25,9 +26,7 @@ void DistrustUsersJunctions() {
     };
     constexpr auto kRedirectionTrustPolicy = static_cast<PROCESS_MITIGATION_POLICY>(16);
     using SetPolicyType = BOOL(WINAPI*)(PROCESS_MITIGATION_POLICY, PVOID, SIZE_T);
-    const HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
-    const auto setPolicy = reinterpret_cast<SetPolicyType>(reinterpret_cast<void*>(
-        kernel32 == nullptr ? nullptr : ::GetProcAddress(kernel32, "SetProcessMitigationPolicy")));
+    const auto setPolicy = host::Kernel32Function<SetPolicyType>("SetProcessMitigationPolicy");
     if (setPolicy != nullptr) {
         RedirectionTrustPolicy policy{1};
         setPolicy(kRedirectionTrustPolicy, &policy, sizeof policy);
@@ -35,7 +34,7 @@ void DistrustUsersJunctions() {
 }
 
 bool IsSeparator(wchar_t c) {
-    return c == L'\\' || c == L'/';
+    return c != L'\0' && std::wcschr(platform::kSeparators, c) != nullptr;
 }
 
 // Windows drops a blank or a dot that ends a path's last name, but keeps it
