@@ -14,7 +14,8 @@
 # killed at a random moment), strace=OPTIONS, setup=COMMAND (before the run),
 # during=COMMAND (while), split (Linux: the text is an argument list split at
 # "|"), cmd (Windows: the text is the whole command line, written with "\",
-# {P} the program), app=PATH (Windows: names the program apart), hold=PATTERN (Windows: a file held open for a second once it appears).
+# {P} the program), app=PATH (Windows: names the program apart),
+# hold=PATTERN (Windows: a file held open for a second once it appears).
 # Every run must end by itself, print nothing and exit 0, and no temporary
 # file may stay behind. Usage: run_table.sh L|W PROGRAM [LAUNCHER]; exits 77
 # when rows were skipped and none failed.
@@ -34,7 +35,8 @@ chmod 711 "$top" && mkdir "$top/bin" && cp "$program" ${launcher:+"$launcher"} "
 printf '#!/bin/sh\nmount -t tmpfs noproc /proc && exec "$@"\n' >"$top/bin/noproc" && chmod 755 "$top/bin/noproc"
 [ "$(id -u)" = 0 ] && root=1 || root=
 nobody="setpriv --reuid=65534 --regid=65534 --clear-groups" # Wine as nobody: a prefix of its own
-[ -n "$root" ] && [ "$host" = W ] && nobody="$nobody env WINEPREFIX=$top/wine HOME=$top/wine" launcher=$top/bin/launch.exe
+[ -n "$root" ] && [ "$host" = W ] &&
+    nobody="$nobody env WINEPREFIX=$top/wine HOME=$top/wine" launcher=$top/bin/launch.exe
 
 fail() { echo "FAIL [$name]: $*" && failures=$((failures + 1)); }
 split() { IFS="$1" read -r -d '' -a parts < <(printf '%s\0' "$2"); }
@@ -53,8 +55,11 @@ lease() { # holds a write lease on $1 in the background; writes "ready" when a r
 }
 slow_renames() { # this prefix's Wine server takes 2 s over each rename until ../strace ends
     wineserver -p >/dev/null 2>&1 # none, or the persistent one that the suite warmed
-    for p in $(pgrep -x 'wineserver(64)?'); do grep -qzx "WINEPREFIX=$WINEPREFIX" "/proc/$p/environ" 2>/dev/null && s=$p; done
-    strace -qq -o /dev/null -p "$s" -e inject=rename,renameat,renameat2:delay_enter=2000000 & echo $! >../strace && sleep 0.5
+    for p in $(pgrep -x 'wineserver(64)?'); do
+        grep -qzx "WINEPREFIX=$WINEPREFIX" "/proc/$p/environ" 2>/dev/null && s=$p
+    done
+    strace -qq -o /dev/null -p "$s" -e inject=rename,renameat,renameat2:delay_enter=2000000 &
+    echo $! >../strace && sleep 0.5
 }
 kill_in_rename() { # kills the run once its own copy stands in Logs, halfway through the slow rename
     for _ in {1..200}; do [ -e Logs/~tarvik-*-0.tmp ] && break || sleep 0.02; done
@@ -144,7 +149,8 @@ row() { # hosts before text after options...
         mkfs.ext4 -qF "$top/img$count" && mount -o "$mopts" "$top/img$count" "${ext4%%:*}"; } 2>/dev/null &&
         skip="cannot mount a file system here"
     [ -n "$skip" ] && echo "skip [$name]: $skip" && skipped=$((skipped + 1)) && cd "$top" && return
-    [ -n "$chown" ] && [ "$host" = W ] && [ ! -d "$top/wine" ] && install -d -o 65534 "$top/wine" && $nobody wineboot -i >/dev/null 2>&1
+    [ -n "$chown" ] && [ "$host" = W ] && [ ! -d "$top/wine" ] && install -d -o 65534 "$top/wine" &&
+        $nobody wineboot -i >/dev/null 2>&1
     build "$before"
     for ((i = 0; runs > 1 && i < runs; i++)); do yes $i | head -c $((i * 999 + 9)) >s$i; done
     [ -n "$setup" ] && (eval "$setup")
@@ -152,7 +158,8 @@ row() { # hosts before text after options...
     for ((m = 0; m < ${#modes[@]}; m += 2)); do chmod "${modes[m]}" "${modes[m + 1]}"; done
     if [ "$host" = W ]; then # a whole command line is written with the host's separator
         [ -n "$whole" ] || text=${text//\//\\}
-        text=${text//\{R\}/Z:${dir//\//\\}} app=${app//\{R\}/Z:${dir//\//\\}} && text=${text//\{P\}/Z:${top//\//\\}\\bin\\${program##*/}}
+        text=${text//\{R\}/Z:${dir//\//\\}} app=${app//\{R\}/Z:${dir//\//\\}}
+        text=${text//\{P\}/Z:${top//\//\\}\\bin\\${program##*/}}
     else text=${text//\{R\}/$dir}; fi
     for ((r = 0; r < rounds; r++)); do runs; done
     chmod -R u+rwX . 2>/dev/null
