@@ -73,6 +73,26 @@ int Reopen(int folder, const char* name, int flags, const struct stat& examined)
     return entry.Release();
 }
 
+int Walk(int at, const char* path, int flags, int& links);
+
+// Walks on through the link (examined as status) that the folder holds, when
+// the run may follow it, and opens where it leads with flags.
+int FollowLink(int link, const struct stat& status, int folder, int flags, int& links) {
+    if (!MayFollow(status, folder)) {
+        errno = EACCES;
+        return -1;
+    }
+    char text[PATH_MAX];
+    const ssize_t size = ::readlinkat(link, "", text, sizeof text - 1);
+    if (size < 0 || ++links > kMaxLinks) {
+        errno = size < 0 ? errno : ELOOP;
+        return -1;
+    }
+    text[size] = '\0';
+    // A relative link text starts from the folder that holds the link.
+    return Walk(folder, text, flags, links);
+}
+
 // Resolves path from the folder at and opens its last component with flags;
 // every component before it is opened as an O_PATH folder. O_DIRECTORY in
 // flags asks for a folder at the end.
@@ -92,19 +112,7 @@ int Walk(int at, const char* path, int flags, int& links) {
             return -1;
         }
         if (S_ISLNK(status.st_mode)) {
-            if (!MayFollow(status, folder.fd)) {
-                errno = EACCES;
-                return -1;
-            }
-            char text[PATH_MAX];
-            const ssize_t size = ::readlinkat(entry.fd, "", text, sizeof text - 1);
-            if (size < 0 || ++links > kMaxLinks) {
-                errno = size < 0 ? errno : ELOOP;
-                return -1;
-            }
-            text[size] = '\0';
-            // A relative link text starts from the folder that holds the link.
-            entry.Reset(Walk(folder.fd, text, want, links));
+            entry.Reset(FollowLink(entry.fd, status, folder.fd, want, links));
         } else if ((want & O_DIRECTORY) != 0 && !S_ISDIR(status.st_mode)) {
             errno = ENOTDIR;
             return -1;
