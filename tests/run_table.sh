@@ -67,7 +67,7 @@ build() { # the tree in the current folder
     split ';' "$1"
     for e in "${parts[@]}"; do
         [[ $e =~ ^(.*)#([0-7]+)$ ]] && e=${BASH_REMATCH[1]} && modes+=("${BASH_REMATCH[2]}" "${e%%[=|]*}")
-        path=${e%%[=|]*} && path=${path%%->*} && mkdir -p "$(dirname "$path")" || return
+        path=${e%%[=|]*} && path=${path%%->*} && mkdir -p -- "$(dirname -- "$path")" || return
         case $e in
         */) mkdir -p "$e" ;; *'->'*) ln -s "${e#*->}" "$path" ;; *'=>'*) ln "${e#*=>}" "$path" ;;
         *'|fifo') mkfifo "$path" ;; *=@*) yes "$path" | head -c "${e#*=@}" >"$path" ;;
@@ -85,7 +85,7 @@ list() { # the tree in the current folder, as one sorted text; "#MODE" after the
     chmod -R u+rwX . 2>/dev/null
     find . -mindepth 1 -printf '%y%P\0' | while IFS= read -r -d '' p && f=${p:1}; do
         case $p in
-        l*) e="$f->$(readlink "$f")" ;; d*) e="$f/" ;; p*) e="$f|fifo" ;; *) e="$f=$(cat "$f")" ;;
+        l*) e="$f->$(readlink -- "$f")" ;; d*) e="$f/" ;; p*) e="$f|fifo" ;; *) e="$f=$(cat -- "$f")" ;;
         esac
         [[ $moded == *"|$f|"* ]] && e+="#${modes[$f]}"
         printf '%s\0' "$e"
