@@ -506,11 +506,7 @@ bool PlaceCopy(OwnCopy& copy, const platform::Text& target) {
     if (!Reopen(copy, DELETE | SYNCHRONIZE, deleter)) {
         return false;
     }
-    if (Retry([&] { return RenameCopy(deleter.Get(), copy.name, target); })) {
-        return true;
-    }
-    copy.stuck = copy.stuck || Busy(::GetLastError());
-    return false;
+    return Retry([&] { return RenameCopy(deleter.Get(), copy.name, target); });
 }
 
 // Writes the source into the target itself: not atomic, and only where the
