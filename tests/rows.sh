@@ -39,7 +39,6 @@ row L 'a.log=new;real/;Logs->real' 'a.log,Logs/Sub/,a.log' 'Logs->real;a.log=new
 row L 'a.log=new;Logs->gone' 'a.log,Logs/Sub/,a.log' 'Logs->gone;a.log=new'
 row L 'Logs/#555;Logs/a.log=old;link->Logs/a.log' 'link,Logs/,a.log' 'Logs/;Logs/a.log=old;link->Logs/a.log' user
 row L 'Logs/#555;Logs/a.log=old;h=>Logs/a.log' 'h,Logs/,a.log' 'Logs/;Logs/a.log=old;h=old' user
-row L 'Logs/;p|fifo' 'p,Logs/,a.log' 'Logs/;p|fifo'
 row L 'Logs/' '/dev/zero,Logs/,a.log' 'Logs/'
 row L 'Logs/s=old' '/proc/self/status,Logs/,s' '!head -1 Logs/s | grep -q ^Name: && [ "$(tr -d "\0" <Logs/s | wc -c)" = "$(stat -c %s Logs/s)" ]'
 row L 'a.log=x' 'a.log,Logs/,a.log' '!grep -qx ready Logs/a.log' 'setup=lease a.log'
@@ -90,6 +89,22 @@ row L 'big=~4100M' 'big,Logs/,big' '![ $(($(stat -c %b*%B Logs/big))) -lt 999999
 row L 'a.log=@7M;Logs/a.log=good' 'a.log,Logs/,a.log' '![ "$(stat -c %s Logs/a.log)" = 16 ] && grep -qx 0123456789abcdef Logs/a.log' 'strace=-e inject=copy_file_range:delay_enter=1500000:when=1' 'during=sleep 0.5; : >a.log; printf 0123456789abcdef >>a.log'
 row L 'a.log=new;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' 'strace=-e inject=fchmod,fchown,utimensat,fsetxattr,fremovexattr:error=EPERM'
 row L 'a.log=@256M;Logs/a.log=old' 'a.log,Logs/,a.log' '!grep -qx old Logs/a.log || cmp -s a.log Logs/a.log' kill=20
+# In place only where the write reaches the target alone and fits; links in folders others may write; /proc's links.
+row L 'a.log=new;small/Logs/a.log=old;small/h=>small/Logs/a.log' 'a.log,small/Logs/,a.log' '!grep -qx old small/h' root tmpfs=small:1M,nr_inodes=4
+row L 'a.log=@2M;small/Logs/a.log=old' 'a.log,small/Logs/,a.log' '!grep -qx old small/Logs/a.log' root tmpfs=small:1M,nr_inodes=4 'setup=cat /dev/zero >small/fill 2>/dev/null; :'
+row L 'a.log=new#600;b=theirs#666;tmp/#1777;tmp/t.log=' 'a.log,tmp/,t.log' '!grep -qx theirs b' root 'setup=chown 1234 b && mount --bind b tmp/t.log'
+row L 'a.log=new;secret/#700;tmp/#1777;tmp/app->../secret' 'a.log,tmp/app/logs/,a.log' '!! [ -e secret/logs ]'
+row L 'box/s=outside' 'c{R}/box/s,c{R}/box/,t' '![ "$(cat c$PWD/box/t)" = inside ] && [ ! -e box/t ]; r=$?; kill $(cat ../pid); exit $r' root 'setup=unshare -m --propagation private sh -c "mount -t tmpfs t box && echo inside >box/s && exec sleep 30" & echo $! >../pid; ln -s /proc/$!/root c; sleep 0.5'
+row L 'Logs/;p|fifo' 'p,Logs/,a.log' '!sleep 0.2; [ ! -e released ]; r=$?; : <>p; exit $r' 'setup=(exec 3>p; touch released) &'
+# The new file is its owner's alone until it is whole, also under a temporary name, which a failed copy removes.
+row L 'a.log=@1M#600;Logs/a.log=old#640' 'a.log,Logs/,a.log' '![ ! -e ../leak ] && grep -qx old Logs/a.log' root notmpfile fsize=65536 'strace=-e inject=copy_file_range:delay_enter=1500000:when=1' 'setup=setfacl -dm u:65534:rw Logs' 'during=sleep 0.3; $nobody sh -c "cat Logs/.tarvik-* >/dev/null 2>&1" && touch ../leak'
+# What a new target and a replaced one keep.
+row L 'a.log=new#606;Logs/' 'a.log,Logs/,a.log' '![ "$(stat -c %a.%Y Logs/a.log)" = 604.1000000000 ]' umask=022 'setup=touch -d @1000000000 a.log'
+row L 'a.log=new#640;Logs/' 'a.log,Logs/,a.log' '![ "$(stat -c %a Logs/a.log)" = 640 ] && getfacl -cpEn Logs/a.log | grep -qx user:65534:rw-' 'setup=setfacl -dm u:65534:rw Logs'
+row L 'a.log=new;Logs/a.log=old#6750' 'a.log,Logs/,a.log' '!grep -qx new Logs/a.log && [ "$(stat -c %u:%g.%a Logs/a.log)" = 65534:1234.750 ] && getfacl -cpEn Logs/a.log | grep -qx user:1234:r-- && [ -z "$(getfattr -dm security Logs/a.log)" ]' root 'setup=chown 65534:1234 Logs/a.log && setfacl -m u:1234:r Logs/a.log && setfattr -n security.capability -v 0x0100000200200000000000000000000000000000 Logs/a.log && setfattr -n security.SMACK64EXEC -v x Logs/a.log'
+# The chain under a user's odd umask, and under a root run's loose one.
+row L 'a.log=new' 'a.log,Logs/A/,a.log' '![ "$(stat -c %a Logs Logs/A Logs/A/a.log | tr "\n" " ")" = "700 700 400 " ]' umask=0277
+row L 'a.log=new' 'a.log,Logs/A/,a.log' '![ "$(stat -c %a Logs Logs/A | tr "\n" " ")" = "775 775 " ]' root umask=000
 # A power cut right after the run keeps the copy: a new target, and a replaced one without ext4's own flush on rename.
 row L 'a.log=@64K;fs/Logs/' 'a.log,fs/Logs/,a.log' '!crash fs && cmp -s a.log fs/Logs/a.log' root ext4=fs
 row L 'a.log=@64K;fs/Logs/a.log=old' 'a.log,fs/Logs/,a.log' '!crash fs && cmp -s a.log fs/Logs/a.log' root ext4=fs:noauto_da_alloc 'setup=sync'

@@ -9,7 +9,8 @@
 # becomes the host's separator and {R} the row's folder. Options: user (as
 # nobody when run as root), root, fsize=BYTES, tmpfs=DIR:SIZE[,OPTION...],
 # ext4=DIR[:OPTION] (a loop-mounted ext4 image; crash DIR cuts its power),
-# noproc (no /proc mounted; before user), par=N (runs at
+# noproc (no /proc mounted; before user), notmpfile (Linux: no unnamed
+# files, as on NFS), umask=MODE (the runs'), par=N (runs at
 # once; {i} is the run's number, sources s0... differ in size), kill=N (runs
 # killed at a random moment), strace=OPTIONS, setup=COMMAND (before the run),
 # during=COMMAND (while), split (Linux: the text is an argument list split at
@@ -93,7 +94,7 @@ start() { # starts run $1 of the row in the background
     local t=${text//\{i\}/$1}
     if [ "$host" = L ]; then
         arguments=("$t") && [ -n "$splitargs" ] && split '|' "$t" && arguments=("${parts[@]}")
-        $prefix "$exe" "${arguments[@]}" >"$top/out.$1" 2>&1 &
+        (umask "${runmask:-$(umask)}" && exec $prefix "$exe" "${arguments[@]}") >"$top/out.$1" 2>&1 &
     else
         [ -z "$whole" ] && t="\"Z:${exe//\//\\}\" $t"
         TARVIK_COMMAND_LINE=$t TARVIK_PROGRAM=$app TARVIK_HOLD=$hold $prefix wine "$launcher" >"$top/out.$1" 2>&1 &
@@ -119,7 +120,7 @@ runs() { # starts the row's runs, then waits for each to end by itself, quietly,
 }
 
 row() { # hosts before text after options...
-    local hosts=$1 before=$2 after=$4 runs=1 rounds=1 killing= during= setup= skip= tmpfs= ext4= chown=
+    local hosts=$1 before=$2 after=$4 runs=1 rounds=1 killing= during= setup= skip= tmpfs= ext4= chown= runmask=
     text=$3 name="$hosts '${3:0:100}'" splitargs= whole= app= hold= prefix="timeout -k 5 60" exe=$program modes=()
     shift 4
     [[ $hosts == *$host* ]] || return 0
@@ -127,7 +128,7 @@ row() { # hosts before text after options...
     local needs=plain && [[ " $* " == *" root "* ]] && needs=root
     [[ ${TARVIK_ROWS:-$needs} == "$needs" ]] || return 0
     # The sanitizers read /proc themselves: the rows without it are the plain build's.
-    [[ " $* " == *" noproc "* && -n ${ASAN_OPTIONS:-} ]] && return 0
+    [[ " $* " =~ " "(noproc|notmpfile)" " && -n ${ASAN_OPTIONS:-} ]] && return 0
     count=$((count + 1)) dir="$top/row$count"
     mkdir "$dir" && cd "$dir" || return
     for option in "$@"; do
@@ -138,8 +139,11 @@ row() { # hosts before text after options...
         strace=*) prefix="$prefix strace -f -o /dev/null ${option#*=}" ;;
         tmpfs=*) tmpfs=${option#*=} ;; ext4=*) ext4=${option#*=} ;;
         noproc) prefix="$prefix unshare -m $top/bin/noproc" ;;
+        notmpfile) [ -e "$top/bin/no_tmpfile.so" ] || cc -shared -o "$top/bin/no_tmpfile.so" "$tests/no_tmpfile.c"
+            prefix="$prefix env LD_PRELOAD=$top/bin/no_tmpfile.so" ;;
         par=*) runs=${option#*=} ;; kill=*) rounds=${option#*=} killing=1 prefix= ;;
-        during=*) during=${option#*=} ;; setup=*) setup=${option#*=} ;; split) splitargs=1 ;; cmd) whole=1 ;;
+        umask=*) runmask=${option#*=} ;; during=*) during=${option#*=} ;; setup=*) setup=${option#*=} ;;
+        split) splitargs=1 ;; cmd) whole=1 ;;
         app=*) app=${option#*=} ;; hold=*) hold=${option#*=} ;;
         esac
     done
