@@ -139,7 +139,8 @@ row() { # hosts before text after options...
         strace=*) prefix="$prefix strace -f -o /dev/null ${option#*=}" ;;
         tmpfs=*) tmpfs=${option#*=} ;; ext4=*) ext4=${option#*=} ;;
         noproc) prefix="$prefix unshare -m $top/bin/noproc" ;;
-        notmpfile) [ -e "$top/bin/no_tmpfile.so" ] || cc -shared -o "$top/bin/no_tmpfile.so" "$tests/no_tmpfile.c"
+        notmpfile) [ -e "$top/bin/no_tmpfile.so" ] ||
+            cc -shared -fPIC -o "$top/bin/no_tmpfile.so" "$tests/no_tmpfile.c"
             prefix="$prefix env LD_PRELOAD=$top/bin/no_tmpfile.so" ;;
         par=*) runs=${option#*=} ;; kill=*) rounds=${option#*=} killing=1 prefix= ;;
         umask=*) runmask=${option#*=} ;; during=*) during=${option#*=} ;; setup=*) setup=${option#*=} ;;
