@@ -100,7 +100,7 @@ row L 'Logs/;p|fifo' 'p,Logs/,a.log' '!sleep 0.2; [ ! -e released ]; r=$?; : <>p
 row L 'a.log=@1M#600;Logs/a.log=old#640' 'a.log,Logs/,a.log' '![ ! -e ../leak ] && grep -qx old Logs/a.log' root notmpfile fsize=65536 'strace=-e inject=copy_file_range:delay_enter=1500000:when=1' 'setup=setfacl -dm u:65534:rw Logs' 'during=sleep 0.3; $nobody sh -c "cat Logs/.tarvik-* >/dev/null 2>&1" && touch ../leak'
 # What a new target and a replaced one keep.
 row L 'a.log=new#606;Logs/' 'a.log,Logs/,a.log' '![ "$(stat -c %a.%Y Logs/a.log)" = 604.1000000000 ]' umask=022 'setup=touch -d @1000000000 a.log'
-row L 'a.log=new#640;Logs/' 'a.log,Logs/,a.log' '![ "$(stat -c %a Logs/a.log)" = 640 ] && getfacl -cpEn Logs/a.log | grep -qx user:65534:rw-' 'setup=setfacl -dm u:65534:rw Logs'
+row L 'a.log=new#666;Logs/' 'a.log,Logs/,a.log' '![ "$(stat -c %a Logs/a.log)" = 664 ] && getfacl -cpEn Logs/a.log | grep -qx user:65534:rw-' 'setup=setfacl -dm u:65534:rw Logs'
 row L 'a.log=new;Logs/a.log=old#6750' 'a.log,Logs/,a.log' '!grep -qx new Logs/a.log && [ "$(stat -c %u:%g.%a Logs/a.log)" = 65534:1234.750 ] && getfacl -cpEn Logs/a.log | grep -qx user:1234:r-- && [ -z "$(getfattr -dm security Logs/a.log)" ]' root 'setup=chown 65534:1234 Logs/a.log && setfacl -m u:1234:r Logs/a.log && setfattr -n security.capability -v 0x0100000200200000000000000000000000000000 Logs/a.log && setfattr -n security.SMACK64EXEC -v x Logs/a.log'
 # The chain under a user's odd umask, and under a root run's loose one.
 row L 'a.log=new' 'a.log,Logs/A/,a.log' '![ "$(stat -c %a Logs Logs/A Logs/A/a.log | tr "\n" " ")" = "700 700 400 " ]' umask=0277
