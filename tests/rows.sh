@@ -29,6 +29,7 @@ row extra-fields-ignored LW 'a.log=new' 'a.log,Logs,b.log,extra' 'Logs/;Logsb.lo
 row blanks-quotes-kept L 'a.log=new' 'a.log, "Logs"/,"b".log' ' "Logs"/; "Logs"/"b".log=new;a.log=new'
 row comma-in-source-splits LW 'a,b.log=x' 'a,b.log,Logs/,c.log' 'a,b.log=x;b.log/'
 row two-fields-chain-only LW 'a.log=new' 'a.log,Logs/A/' 'Logs/;Logs/A/;a.log=new'
+row options-are-text LW '--help=x' '--help,Logs/,-v' 'Logs/;Logs/-v=x;--help=x'
 row arguments-joined-by-blanks L 'a.log=new' 'a.log,|Logs/,b|c.log' ' Logs/; Logs/b c.log=new;a.log=new' split
 row blanks-after-quoted-name W 'a.log=new' '"{P}"  	 a.log,Logs\,a.log' 'Logs/;Logs/a.log=new;a.log=new' cmd
 row unquoted-name W 'a.log=new' '{P} a.log,Logs\,a.log' 'Logs/;Logs/a.log=new;a.log=new' cmd
@@ -41,6 +42,8 @@ row shorter-copy-replaces LW 'a.log=new;Logs/;Logs/a.log=old old old' 'a.log,Log
 row empty-source-replaces LW 'a.log=;Logs/;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=;a.log='
 row file-where-folder-was LW 'a.log=new;Logs=file' 'a.log,Logs/,a.log' 'Logs=file;a.log=new'
 row empty-name-no-copy LW 'a.log=new;Logs/' 'a.log,Logs/,' 'Logs/;a.log=new'
+row missing-source-chain-made LW '' 'gone.log,Logs/A/,a.log' 'Logs/;Logs/A/'
+row source-time-kept LW 'a.log=new' 'a.log,Logs/,a.log' '!holds Logs/a.log new && is mtime "$(stat -c %Y a.log)" "$(stat -c %Y Logs/a.log)"' 'setup=touch -d 2001-02-03 a.log'
 row folder-source-refused LW 'src/' 'src,Logs/,a.log' 'Logs/;src/'
 row folder-target-kept LW 'a.log=new;Logs/a.log/' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log/;a.log=new'
 row source-is-target LW 'Logs/a.log=old' 'Logs/a.log,Logs/,a.log' 'Logs/;Logs/a.log=old'
@@ -91,11 +94,12 @@ row own-copy-held-briefly W 'a.log=@64M;Logs/a.log=old' 'a.log,Logs/,a.log' '!sa
 row read-only-source-renamed W 'a.log=new#444;Logs/a.log=old' 'a.log,Logs/,a.log' '!holds Logs/a.log new && [ "$(stat -c %i Logs/a.log)" != "$(cat ../ino)" ]' user 'setup=stat -c %i Logs/a.log >../ino'
 row slash-separates W 'a.log=new' '"{P}" a.log,Logs/A/B/,a.log' 'Logs/;Logs/A/;Logs/A/B/;Logs/A/B/a.log=new;a.log=new' cmd
 row mixed-separators W 'a.log=new' '"{P}" a.log,Logs/A\B/,a.log' 'Logs/;Logs/A/;Logs/A/B/;Logs/A/B/a.log=new;a.log=new' cmd
+row beyond-260-characters W 'a.log=new' "a.log,$(rep 30 abcdefghij/),a.log" "!holds $(rep 30 abcdefghij/)a.log new"
 row blank-ended-level W 'a.log=new' 'a.log,Logs /Sub/,a.log' 'Logs /;Logs /Sub/;Logs /Sub/a.log=new;a.log=new'
 # Refusals without privileges.
 row writable-target-in-place LW 'a.log=new;Logs/#555;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' user
 row read-only-folder-and-target LW 'a.log=new;Logs/#555;Logs/a.log=old#444' 'a.log,Logs/,a.log' 'Logs/#555;Logs/a.log=old#444;a.log=new' user
-row unreadable-source LW 'a.log=new#000;Logs/' 'a.log,Logs/,b.log' 'Logs/;a.log=new#0' user
+row unreadable-source LW 'a.log=new#000;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=old;a.log=new#0' user
 row folder-denies-search LW 'a.log=new;Logs/#666;Logs/a.log=old' 'a.log,Logs/Sub/,a.log' 'Logs/#666;Logs/a.log=old;a.log=new' user
 row read-only-target-replaced L 'a.log=new;Logs/;Logs/a.log=old#444' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new#444;a.log=new' user
 # Folders that keep their names (chattr +i, +a): in place without set-id bits, a new target linked straight, no stray name.

@@ -60,14 +60,14 @@ slow_renames() { # this prefix's Wine server takes 2 s over each rename until ..
 }
 kill_in_rename() { # kills the run once its own copy stands in Logs, halfway through the slow rename
     for _ in {1..200}; do [ -e Logs/~tarvik-*-0.tmp ] && break || sleep 0.02; done
-    sleep 0.5 && kill -9 $(pgrep -f "${top##*/}.row$count.")
+    sleep 0.5 && pid=$(pgrep -f "${top##*/}.row$count.") && kill -9 $pid && echo "$pid" >>"$top/landed"
 }
 
 build() { # the tree in the current folder
     split ';' "$1"
     for e in "${parts[@]}"; do
         [[ $e =~ ^(.*)#([0-7]+)$ ]] && e=${BASH_REMATCH[1]} && modes+=("${BASH_REMATCH[2]}" "${e%%[=|]*}")
-        path=${e%%[=|]*} && path=${path%%->*} && mkdir -p "$(dirname "$path")" || return
+        path=${e%%[=|]*} && path=${path%%->*} && mkdir -p -- "$(dirname -- "$path")" || return
         case $e in
         */) mkdir -p "$e" ;; *'->'*) ln -s "${e#*->}" "$path" ;; *'=>'*) ln "${e#*=>}" "$path" ;;
         *'|fifo') mkfifo "$path" ;; *=@*) yes "$path" | head -c "${e#*=@}" >"$path" ;;
@@ -85,7 +85,7 @@ list() { # the tree in the current folder, as one sorted text; "#MODE" after the
     chmod -R u+rwX . 2>/dev/null
     find . -mindepth 1 -printf '%y%P\0' | while IFS= read -r -d '' p && f=${p:1}; do
         case $p in
-        l*) e="$f->$(readlink "$f")" ;; d*) e="$f/" ;; p*) e="$f|fifo" ;; *) e="$f=$(cat "$f")" ;;
+        l*) e="$f->$(readlink -- "$f")" ;; d*) e="$f/" ;; p*) e="$f|fifo" ;; *) e="$f=$(cat -- "$f")" ;;
         esac
         [[ $moded == *"|$f|"* ]] && e+="#${modes[$f]}"
         printf '%s\0' "$e"
@@ -127,8 +127,13 @@ start() { # starts run $1 of the row in the background
 runs() { # starts the row's runs, then waits for each to end by itself, quietly, with 0
     local pids=() i
     for ((i = 0; i < runs; i++)); do start $i && pids+=($!); done
-    [ -n "$during" ] && (eval "$during")
-    [ -n "$killing" ] && sleep "0.$((RANDOM % 400 + 100))" && kill -9 "${pids[@]}" 2>/dev/null
+    # What happens during the run is the row's precondition: when it fails, the row proves nothing.
+    [ -n "$during" ] && ! (eval "$during") && setup_failed "during the run: $during"
+    if [ -n "$killing" ]; then # a kill counts only where it found the run still at work
+        sleep "0.$((RANDOM % 400 + 100))"
+        for i in "${pids[@]}"; do [[ $(sed 's/.*) //' "/proc/$i/stat" 2>/dev/null) == [RSD]* ]] && echo "$i" >>"$top/landed"; done
+        kill -9 "${pids[@]}" 2>/dev/null
+    fi
     for i in "${!pids[@]}"; do
         wait "${pids[$i]}" 2>/dev/null; status=$?
         # Wine, busy, now and then fails a start with status 1 and says nothing
@@ -191,7 +196,8 @@ row() { # name hosts before text after options...
         text=${text//\{R\}/Z:${dir//\//\\}} app=${app//\{R\}/Z:${dir//\//\\}}
         text=${text//\{P\}/Z:${top//\//\\}\\bin\\${program##*/}}
     else text=${text//\{R\}/$dir}; fi
-    for ((r = 0; r < rounds; r++)); do runs; done
+    rm -f "$top/landed" && for ((r = 0; r < rounds; r++)); do runs; done
+    [ -n "$killing" ] && [ ! -s "$top/landed" ] && fail "expected a kill to land on a run at work, found every run ended"
     if [[ $after == '!'* ]]; then
         found=$(eval "${after#!}" 2>&1) || fail "${found:-expected ${after#!}}"
         left=$(find . -name '.tarvik*' -o -name '~tarvik*') && [ -n "$left" ] && fail "expected nothing left, found $left"
