@@ -81,7 +81,7 @@ entry_path() { local p=${1%%[=|]*} && p=${p%%->*} && printf '%s' "${p%/}"; }
 list() { # the tree in the current folder, as one sorted text; "#MODE" after the paths $1 names ("|a|b/c|")
     local moded=$1 modes
     # The modes are read before anything is opened up for reading.
-    declare -A modes && while IFS= read -r -d '' p; do modes[${p#* }]=${p%% *}; done < <(find . -mindepth 1 -printf '%m %P\0')
+    declare -A modes && while IFS= read -r -d '' p; do modes[${p#* }]=${p%% *}; done < <(find . -mindepth 1 -printf '%m %P\0' 2>/dev/null)
     chmod -R u+rwX . 2>/dev/null
     find . -mindepth 1 -printf '%y%P\0' | while IFS= read -r -d '' p && f=${p:1}; do
         case $p in
