@@ -51,6 +51,14 @@ peak_kib() { # the high-water resident size of the newest live process whose com
     while h=$(awk '/^VmHWM/ {print $2}' "/proc/$pid/status" 2>/dev/null) && [ -n "$h" ]; do peak=$h && sleep 0.05; done
     echo "${peak:-0}"
 }
+opened_by_run() { # waits until a run in this row's folder holds $1 open
+    for _ in {1..200}; do
+        for p in $(pgrep -f "${program##*/}"); do
+            [ "$(readlink "/proc/$p/cwd")" = "$PWD" ] && find "/proc/$p/fd" -lname "$PWD/$1" 2>/dev/null | grep -q . && return
+        done
+        sleep 0.05
+    done && false
+}
 lease() { # holds a write lease on $1 in the background; writes "ready" when a reader breaks it
     perl -MFcntl -e '$SIG{IO} = sub { print F "ready"; exit }; open(F, "+<", $ARGV[0]) && fcntl(F, 1024, F_WRLCK) && open(G, ">", "$ARGV[0].leased") && sleep 9' "$1" &
     for _ in {1..100}; do [ -e "$1.leased" ] && break || sleep 0.05; done
@@ -86,7 +94,7 @@ entry_path() { local p=${1%%[=|]*} && p=${p%%->*} && printf '%s' "${p%/}"; }
 list() { # the tree in the current folder, as one sorted text; "#MODE" after the paths $1 names ("|a|b/c|")
     local moded=$1 modes
     # The modes are read before anything is opened up for reading.
-    declare -A modes && while IFS= read -r -d '' p; do modes[${p#* }]=${p%% *}; done < <(find . -mindepth 1 -printf '%m %P\0')
+    declare -A modes && while IFS= read -r -d '' p; do modes[${p#* }]=${p%% *}; done < <(find . -mindepth 1 -printf '%m %P\0' 2>/dev/null)
     chmod -R u+rwX . 2>/dev/null
     find . -mindepth 1 -printf '%y%P\0' | while IFS= read -r -d '' p && f=${p:1}; do
         case $p in
@@ -122,7 +130,7 @@ start() { # starts run $1 of the row in the background
     local t=${text//\{i\}/$1}
     if [ "$host" = L ]; then
         arguments=("$t") && [ -n "$splitargs" ] && split '|' "$t" && arguments=("${parts[@]}")
-        $prefix "$exe" "${arguments[@]}" >"$top/out.$1" 2>&1 &
+        (umask "${runmask:-$(umask)}" && exec $prefix "$exe" "${arguments[@]}") >"$top/out.$1" 2>&1 &
     else
         [ -z "$whole" ] && t="\"Z:${exe//\//\\}\" $t"
         TARVIK_COMMAND_LINE=$t TARVIK_PROGRAM=$app TARVIK_HOLD=$hold TARVIK_LOG=$log $prefix wine "$launcher" >"$top/out.$1" 2>&1 &
@@ -153,16 +161,17 @@ runs() { # starts the row's runs, then waits for each to end by itself, quietly,
 }
 
 row() { # name hosts before text after options...
-    local args=("$@") tries=${tries:-0} name=$1 hosts=$2 before=$3 after=$5 line=${BASH_LINENO[0]} runs=1 rounds=1 killing= during= setup= skip=
-    local tmpfs= ext4= chown=
+    local args=("$@") tries=${tries:-0} name=$1 hosts=$2 before=$3 after=$5 line=${BASH_LINENO[0]} runs=1 rounds=1
+    local killing= during= setup= skip= tmpfs= ext4= chown= runmask=
     text=$4 splitargs= whole= app= hold= log= prefix="timeout -k 5 60" exe=$program modes=()
     shift 5
     [[ $hosts == *$host* ]] || return 0
     [[ $name =~ ${TARVIK_ONLY:-.} ]] || return 0
     local needs=plain && [[ " $* " == *" root "* ]] && needs=root
     [[ ${TARVIK_ROWS:-$needs} == "$needs" ]] || return 0
-    # The sanitizers read /proc themselves: the rows without it are the plain build's.
-    [[ " $* " == *" noproc "* && -n ${ASAN_OPTIONS:-} ]] && return 0
+    # The sanitizers read /proc themselves and must be the first library loaded:
+    # the rows without /proc or with a library ahead of them are the plain build's.
+    [[ " $* " =~ " "(noproc|notmpfile)" " && -n ${ASAN_OPTIONS:-} ]] && return 0
     count=$((count + 1)) dir="$top/row$count"
     mkdir "$dir" && cd "$dir" || return
     for option in "$@"; do
@@ -173,8 +182,12 @@ row() { # name hosts before text after options...
         strace=*) prefix="$prefix strace -f -o /dev/null ${option#*=}" ;;
         tmpfs=*) tmpfs=${option#*=} ;; ext4=*) ext4=${option#*=} ;;
         noproc) prefix="$prefix unshare -m $top/bin/noproc" ;;
+        notmpfile) [ -e "$top/bin/no_tmpfile.so" ] ||
+            cc -shared -fPIC -o "$top/bin/no_tmpfile.so" "$tests/no_tmpfile.c"
+            prefix="$prefix env LD_PRELOAD=$top/bin/no_tmpfile.so" ;;
         par=*) runs=${option#*=} ;; kill=*) rounds=${option#*=} killing=1 prefix= ;;
         during=*) during=${option#*=} ;; setup=*) setup=${option#*=} ;; split) splitargs=1 ;; cmd) whole=1 ;;
+        umask=*) runmask=${option#*=} ;;
         app=*) app=${option#*=} ;; hold=*) hold=${option#*=} ;; log=*) log=${option#*=} ;;
         esac
     done
