@@ -132,6 +132,7 @@ row in-place-not-through-hard-link L 'a.log=new;small/Logs/a.log=old;small/h=>sm
 row in-place-reserves-room L 'a.log=@2M;small/Logs/a.log=old' 'a.log,small/Logs/,a.log' '!holds small/Logs/a.log old' root tmpfs=small:1M,nr_inodes=4 'setup=cat /dev/zero >small/fill 2>/dev/null; :'
 row squatters-file-not-written L 'a.log=new#600;b=theirs#666;tmp/#1777;tmp/t.log=' 'a.log,tmp/,t.log' '!holds b theirs' root 'setup=chown 1234 b && mount --bind b tmp/t.log'
 row root-link-in-sticky-folder L 'a.log=new;secret/#700;tmp/#1777;tmp/app->../secret' 'a.log,tmp/app/logs/,a.log' '!absent secret/logs'
+row root-link-in-group-folder L 'a.log=new;secret/#700;g/#2775;g/app->../secret' 'a.log,g/app/logs/,a.log' '!absent secret/logs' root 'setup=chgrp 50 g'
 row container-through-proc-root L 'box/s=outside' 'c{R}/box/s,c{R}/box/,t' '!holds "c$PWD/box/t" inside && absent box/t; r=$?; kill $(cat ../pid); exit $r' root 'setup=unshare -m --propagation private sh -c "mount -t tmpfs t box && echo inside >box/s && exec sleep 30" & echo $! >../pid; ln -s /proc/$!/root c; sleep 0.5'
 # The new file is its owner's alone until it is whole, also under a temporary name, which a failed copy removes.
 row temporary-name-owner-only L 'a.log=@1M#600;Logs/a.log=old#640' 'a.log,Logs/,a.log' '!absent ../leak && holds Logs/a.log old' root notmpfile fsize=65536 'strace=-e inject=copy_file_range:delay_enter=1500000:when=1' 'setup=setfacl -dm u:65534:rw Logs' 'during=sleep 0.3; ls Logs/.tarvik-* >/dev/null && { $nobody sh -c "cat Logs/.tarvik-* 2>/dev/null" && touch ../leak; :; }'
