@@ -1,0 +1,42 @@
+// Private to the Linux host's copy: what copy.cpp places and keep.cpp gives
+// the copy from its source and from the file it replaces.
+#pragma once
+
+#include "fd.h"
+
+#include <string>
+#include <sys/stat.h>
+
+namespace host {
+
+// The ACL that decides who may use a file; a new file takes the folder's
+// default one.
+constexpr const char* kAccessAcl = "system.posix_acl_access";
+constexpr const char* kDefaultAcl = "system.posix_acl_default";
+
+// The source, open for reading and examined.
+struct Source {
+    Fd fd{-1};
+    struct stat status {};
+};
+
+// What stands at the target path. Only a regular file, or a link that leads
+// to one or nowhere, is replaced: a folder, FIFO, socket or device keeps its
+// place, and so does the source itself.
+enum class Standing { Absent, Regular, Link, Keep };
+
+struct Target {
+    Fd folder{-1};
+    std::string name;
+    Standing standing = Standing::Absent;
+    struct stat status {};
+};
+
+// Gives the copy the source's modification time and, last, who may use it.
+// keep.cpp.
+void KeepIdentity(int out, const Source& source, const Target& target);
+
+// The copy, new or written in place, is as recent as its source. keep.cpp.
+void KeepModificationTime(int out, const Source& source);
+
+} // namespace host

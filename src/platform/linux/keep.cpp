@@ -1,0 +1,166 @@
+// What the copy keeps on the Linux host: from its source, the modification
+// time and, for a new target, the permission bits; from the file it
+// replaces, owner, group, extended attributes, ACL and permission bits. Never
+// what grants or vouches on exec, and never wider access than the old file.
+#include "copy.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+
+namespace host {
+
+namespace {
+
+// Attributes that empower or vouch for the old content: capabilities and
+// SMACK's exec and mmap labels grant on exec, IMA and EVM vouch for it. None
+// of them may pass to new content.
+bool BoundToContent(const char* key) {
+    for (const char* bound : {"security.capability", "security.SMACK64EXEC", "security.SMACK64MMAP",
+                              "security.ima", "security.evm"}) {
+        if (std::strcmp(key, bound) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The old target's attributes, read through a descriptor of its own, which
+// needs no /proc; where the run may not read the file, through the /proc
+// name of an O_PATH descriptor, which needs no read permission. The path
+// lookup's O_PATH descriptors take no attribute calls themselves.
+class OldAttributes {
+  public:
+    explicit OldAttributes(const Target& target) {
+        for (const int flags : {O_RDONLY | O_NONBLOCK | O_NOCTTY, O_PATH}) {
+            fd_.Reset(
+                ::openat(target.folder.fd, target.name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC));
+            struct stat status;
+            if (fd_.fd >= 0 && ::fstat(fd_.fd, &status) == 0 && SameFile(status, target.status)) {
+                byName_ = flags == O_PATH ? ProcName(fd_.fd) : "";
+                return;
+            }
+            fd_.Reset(-1);
+        }
+    }
+    ssize_t List(char* names, size_t size) const {
+        if (fd_.fd < 0) {
+            errno = EBADF;
+            return -1;
+        }
+        return byName_.empty() ? ::flistxattr(fd_.fd, names, size)
+                               : ::listxattr(byName_.c_str(), names, size);
+    }
+    ssize_t Get(const char* key, void* value, size_t size) const {
+        return byName_.empty() ? ::fgetxattr(fd_.fd, key, value, size)
+                               : ::getxattr(byName_.c_str(), key, value, size);
+    }
+
+  private:
+    Fd fd_{-1};
+    std::string byName_;
+};
+
+// Gives the copy the old file's extended attributes and ACL; false when they
+// could not be read. Without an ACL of the old file's own, the copy loses
+// the folder's default ACL that it took as a new file.
+bool KeepAttributes(int out, const OldAttributes& old) {
+    static char names[XATTR_LIST_MAX];
+    static char value[XATTR_SIZE_MAX];
+    const ssize_t length = old.List(names, sizeof names);
+    // A file system without extended attributes: the old file had none.
+    if (length < 0 && errno != ENOTSUP) {
+        return false;
+    }
+    bool hasAcl = false;
+    for (const char* key = names; key < names + (length > 0 ? length : 0);
+         key += std::strlen(key) + 1) {
+        const ssize_t size = BoundToContent(key) ? -1 : old.Get(key, value, sizeof value);
+        if (size >= 0) {
+            hasAcl = hasAcl || std::strcmp(key, kAccessAcl) == 0;
+            ::fsetxattr(out, key, value, static_cast<size_t>(size), 0);
+        }
+    }
+    if (!hasAcl) {
+        ::fremovexattr(out, kAccessAcl);
+    }
+    return true;
+}
+
+// The folder's default ACL, which a new file there takes in place of the
+// umask; empty where it has none or it cannot be read.
+std::string DefaultAcl(int folder) {
+    static char value[XATTR_SIZE_MAX];
+    ssize_t size = ::getxattr(ProcName(folder).c_str(), kDefaultAcl, value, sizeof value);
+    if (size < 0 && errno == ENOENT) {
+        const Fd readable(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        size = readable.fd < 0 ? -1 : ::fgetxattr(readable.fd, kDefaultAcl, value, sizeof value);
+    }
+    return size > 0 ? std::string(value, static_cast<size_t>(size)) : std::string();
+}
+
+// The permission bits that a new file asked for with mode gets: as the
+// kernel gives them, less the run's starting umask or, where the folder has a
+// default ACL (the stored form: a 4-byte header, then 8-byte entries of tag,
+// permission and id), less what its owner, mask (or group) and other entries
+// leave out.
+mode_t NewFileMode(mode_t mode, const std::string& acl) {
+    if (acl.empty()) {
+        return mode & ~StartUmask();
+    }
+    mode_t owner = 0, group = 0, mask = 8, other = 0;
+    for (size_t at = 4; at + 8 <= acl.size(); at += 8) {
+        const auto tag = static_cast<unsigned char>(acl[at]);
+        const mode_t bits = static_cast<unsigned char>(acl[at + 2]) & 7u;
+        owner = tag == 0x01 ? bits : owner;
+        group = tag == 0x04 ? bits : group;
+        mask = tag == 0x10 ? bits : mask;
+        other = tag == 0x20 ? bits : other;
+    }
+    return mode & (owner << 6 | (mask == 8 ? group : mask) << 3 | other);
+}
+
+} // namespace
+
+// The copy, new or written in place, is as recent as its source.
+void KeepModificationTime(int out, const Source& source) {
+    const struct timespec times[2] = {{0, UTIME_OMIT}, source.status.st_mtim};
+    ::futimens(out, times);
+}
+
+// Gives the copy the source's modification time and, last, who may use it,
+// as it started with access for its owner alone: replacing a regular file,
+// that file's owner and group (where allowed), extended attributes and ACL,
+// and permission bits; otherwise the source's bits as a new file takes them,
+// with the folder's default ACL. Best effort: the data matters more. Where
+// the old file's attributes cannot be read, the copy gets no ACL and no group
+// access, so it never grants more than the old file did.
+void KeepIdentity(int out, const Source& source, const Target& target) {
+    KeepModificationTime(out, source);
+    if (target.standing != Standing::Regular) {
+        const std::string acl = DefaultAcl(target.folder.fd);
+        if (!acl.empty()) {
+            ::fsetxattr(out, kAccessAcl, acl.data(), acl.size(), 0);
+        }
+        ::fchmod(out, NewFileMode(source.status.st_mode & 0777, acl));
+        return;
+    }
+    const struct stat& old = target.status;
+    if (::fchown(out, old.st_uid, old.st_gid) != 0) {
+        // The group alone, where the owner may not be given: best effort too.
+        [[maybe_unused]] const int groupOnly = ::fchown(out, static_cast<uid_t>(-1), old.st_gid);
+    }
+    const bool kept = KeepAttributes(out, OldAttributes(target));
+    if (!kept) {
+        ::fremovexattr(out, kAccessAcl);
+    }
+    // Last, so that the bits and the ACL mask they set are the old ones.
+    // Set-id bits never pass to new content.
+    ::fchmod(out, old.st_mode & (kept ? 0777 : 0707));
+}
+
+} // namespace host
