@@ -311,7 +311,7 @@ void KeepIdentity(int out, const Source& source, const Target& target) {
     }
     const struct stat& old = target.status;
     if (::fchown(out, old.st_uid, old.st_gid) != 0) {
-        ::fchown(out, static_cast<uid_t>(-1), old.st_gid);
+        [[maybe_unused]] const int group_only = ::fchown(out, static_cast<uid_t>(-1), old.st_gid);
     }
     const bool kept = KeepAttributes(out, OldAttributes(target));
     if (!kept) {
