@@ -24,6 +24,17 @@ include(GNUInstallDirs)
 
 # The manual page names the version in its footer. gzip -n leaves out the
 # name and time stamp, so the same text always compresses to the same bytes.
+# Its date is the top changelog entry's, as its version is: "December 7, 2026".
+file(STRINGS debian/changelog _tarvik_trailer REGEX "^ -- " LIMIT_COUNT 1)
+if(NOT _tarvik_trailer MATCHES ", 0?([0-9]+) ([A-Z][a-z][a-z]) ([0-9]+) ")
+  message(FATAL_ERROR "no date in the top entry of debian/changelog: \"${_tarvik_trailer}\"")
+endif()
+set(_tarvik_months Jan January Feb February Mar March Apr April May May Jun June Jul July
+                   Aug August Sep September Oct October Nov November Dec December)
+list(FIND _tarvik_months "${CMAKE_MATCH_2}" _tarvik_month)
+math(EXPR _tarvik_month "${_tarvik_month} + 1")
+list(GET _tarvik_months ${_tarvik_month} _tarvik_month)
+set(TARVIK_MANUAL_DATE "${_tarvik_month} ${CMAKE_MATCH_1}, ${CMAKE_MATCH_3}")
 configure_file(doc/tarvik.1 ${CMAKE_CURRENT_BINARY_DIR}/tarvik.1 @ONLY)
 configure_file(debian/changelog ${CMAKE_CURRENT_BINARY_DIR}/changelog COPYONLY)
 foreach(_tarvik_doc tarvik.1 changelog)
