@@ -1,24 +1,10 @@
 #!/bin/bash
-# The real program on real folders, one row per case:
-#   row HOSTS 'before' 'argument text' 'after' [option ...]
-# HOSTS: L (tarvik) and/or W (Tarvik.exe under Wine). Trees list entries
-# separated by ";": "d/" folder, "f=text" file, "f=@SIZE" file of SIZE bytes,
-# "f=~SIZE" sparse file, "l->to" symbolic link, "h=>f" hard link, "p|fifo";
-# "#MODE" after an entry sets its mode. An after tree that starts
-# with "!" is a check run in the row's folder instead. In argument texts "/"
-# becomes the host's separator and {R} the row's folder. Options: user (as
-# nobody when run as root), root, fsize=BYTES, tmpfs=DIR:SIZE[,OPTION...],
-# ext4=DIR[:OPTION] (a loop-mounted ext4 image; crash DIR cuts its power),
-# noproc (no /proc mounted; before user), par=N (runs at
-# once; {i} is the run's number, sources s0... differ in size), kill=N (runs
-# killed at a random moment), strace=OPTIONS, setup=COMMAND (before the run),
-# during=COMMAND (while), split (Linux: the text is an argument list split at
-# "|"), cmd (Windows: the text is the whole command line, written with "\",
-# {P} the program), app=PATH (Windows: names the program apart),
-# hold=PATTERN (Windows: a file held open for a second once it appears).
-# Every run must end by itself, print nothing and exit 0, and no temporary
-# file may stay behind. Usage: run_table.sh L|W PROGRAM [LAUNCHER]; exits 77
-# when rows were skipped and none failed.
+# Runs the table of tests/rows.sh (its legend is there) against the real
+# program, each row in a fresh folder of a temporary tree that is removed at
+# the end (TARVIK_KEEP=1 keeps it). Usage: run_table.sh L|W PROGRAM [LAUNCHER].
+# TARVIK_ROWS=root runs only the rows that need root, =plain the others;
+# TARVIK_ONLY=REGEX only the rows whose name matches. Exits 1 when a row
+# failed, 77 when rows were skipped and none failed.
 set -u
 host=$1 program=$(realpath "$2") launcher=${3:+$(realpath "$3")} failures=0 count=0 skipped=0
 tests=$(realpath "$(dirname "$0")")
@@ -38,12 +24,23 @@ nobody="setpriv --reuid=65534 --regid=65534 --clear-groups" # Wine as nobody: a 
 [ -n "$root" ] && [ "$host" = W ] &&
     nobody="$nobody env WINEPREFIX=$top/wine HOME=$top/wine" launcher=$top/bin/launch.exe
 
-fail() { echo "FAIL [$name]: $*" && failures=$((failures + 1)); }
+# A failure names the row and its line in rows.sh; a set-up step that fails
+# is the table's fault, not the program's, and says so.
+fail() { echo "FAIL rows.sh:$line $name: $*" && failures=$((failures + 1)); }
+setup_failed() { echo "SET-UP FAILED rows.sh:$line $name: $*" && failures=$((failures + 1)); }
 split() { IFS="$1" read -r -d '' -a parts < <(printf '%s\0' "$2"); }
 sorted() { LC_ALL=C sort -z | tr '\0' ';'; }
-rep() { local s && printf -v s '%*s' "$1" '' && printf '%s' "${s// /$2}"; }
+rep() { yes -- "$2" | head -n "$1" | tr -d '\n'; }
+
+# Checks, each saying what it expected and what it found.
+is() { [ "$3" = "$2" ] || { echo "$1: expected '$2', found '$3'" && false; }; }
+holds() { is "$1" "$2" "$(cat -- "$1" 2>&1 | head -c 200)"; }
+absent() { is "$1" absent "$(stat -c %F -- "$1" 2>/dev/null || echo absent)"; }
+only() { local d=$1 && shift && is "$d holds" "$*" "$(ls -A -- "$d" | tr '\n' ' ' | sed 's/ $//')"; }
+bits() { is "mode of $1" "$2" "$(stat -c %a -- "$1")"; }
+same() { cmp -s -- "$1" "$2" || { echo "$2: expected the bytes of $1, found $(stat -c %s -- "$2" 2>&1) other bytes" && false; }; }
+one_of() { for s in s*; do cmp -s "$s" "$1" && return; done && echo "$1: expected one whole source, found a mix" && false; }
 crash() { xfs_io -x -c shutdown "$1" && umount "$1" && mount -o "$mopts" "$top/img$count" "$1"; }
-one_of() { for s in s*; do cmp -s "$s" "$1" && return; done && false; }
 peak_kib() { # the high-water resident size of the newest live process whose command line holds $1, until it ends
     for _ in {1..500}; do pid=$(pgrep -nf "$1") && break || sleep 0.02; done
     while h=$(awk '/^VmHWM/ {print $2}' "/proc/$pid/status" 2>/dev/null) && [ -n "$h" ]; do peak=$h && sleep 0.05; done
@@ -70,23 +67,50 @@ build() { # the tree in the current folder
     split ';' "$1"
     for e in "${parts[@]}"; do
         [[ $e =~ ^(.*)#([0-7]+)$ ]] && e=${BASH_REMATCH[1]} && modes+=("${BASH_REMATCH[2]}" "${e%%[=|]*}")
-        path=${e%%[=|]*} && path=${path%%->*} && mkdir -p "$(dirname "$path")"
+        path=${e%%[=|]*} && path=${path%%->*} && mkdir -p "$(dirname "$path")" || return
         case $e in
         */) mkdir -p "$e" ;; *'->'*) ln -s "${e#*->}" "$path" ;; *'=>'*) ln "${e#*=>}" "$path" ;;
         *'|fifo') mkfifo "$path" ;; *=@*) yes "$path" | head -c "${e#*=@}" >"$path" ;;
         *=~*) truncate -s "${e#*=~}" "$path" && echo head | dd of="$path" conv=notrunc status=none && echo tail | dd of="$path" bs=1M seek=4097 conv=notrunc status=none ;;
         *) printf '%s' "${e#*=}" >"$path" ;;
-        esac
+        esac || return
     done
 }
 
-list() { # the tree in the current folder, as one sorted text
+entry_path() { local p=${1%%[=|]*} && p=${p%%->*} && printf '%s' "${p%/}"; }
+list() { # the tree in the current folder, as one sorted text; "#MODE" after the paths $1 names ("|a|b/c|")
+    local moded=$1 modes
+    # The modes are read before anything is opened up for reading.
+    declare -A modes && while IFS= read -r -d '' p; do modes[${p#* }]=${p%% *}; done < <(find . -mindepth 1 -printf '%m %P\0')
+    chmod -R u+rwX . 2>/dev/null
     find . -mindepth 1 -printf '%y%P\0' | while IFS= read -r -d '' p && f=${p:1}; do
         case $p in
-        l*) printf '%s->%s\0' "$f" "$(readlink "$f")" ;; d*) printf '%s/\0' "$f" ;;
-        p*) printf '%s|fifo\0' "$f" ;; *) printf '%s=%s\0' "$f" "$(cat "$f")" ;;
+        l*) e="$f->$(readlink "$f")" ;; d*) e="$f/" ;; p*) e="$f|fifo" ;; *) e="$f=$(cat "$f")" ;;
         esac
+        [[ $moded == *"|$f|"* ]] && e+="#${modes[$f]}"
+        printf '%s\0' "$e"
     done | sorted
+}
+
+# What a random text must give in a folder holding the file a and the folder
+# b: split at every comma, the chain of the second field made folder by
+# folder unless a file stands in the way, and the copy of a to the second
+# and third fields joined, where its folder stands and it names no folder.
+model() {
+    local IFS=, f && read -r -a f <<<"$1"
+    local source=${f[0]-} folder=${f[1]-} target="${f[1]-}${f[2]-}" path= c tree='a=x;b/' levels
+    [ "$host" = W ] && folder=${folder//\\//} target=${target//\\//}
+    declare -A made=([b]=1)
+    IFS=/ read -r -a levels <<<"$folder"
+    for c in "${levels[@]}"; do
+        [ -z "$c" ] && continue
+        path=${path:+$path/}$c && [ "$path" = a ] && break
+        [ -n "${made[$path]-}" ] || made[$path]=1 tree+=";$path/"
+    done
+    target=$(tr -s / <<<"$target") && c=${target%/*} && [ "$c" = "$target" ] && c=
+    [ "$source" = a ] && [ -n "$target" ] && [[ $target != */ && $target != a ]] &&
+        [ -z "${made[$target]-}" ] && { [ -z "$c" ] || [ -n "${made[$c]-}" ]; } && tree+=";$target=x"
+    printf '%s' "$tree"
 }
 
 start() { # starts run $1 of the row in the background
@@ -110,20 +134,21 @@ runs() { # starts the row's runs, then waits for each to end by itself, quietly,
         # Wine, busy, now and then fails a start with status 1 and says nothing
         # (Tarvik.exe itself always ends with 0): such a run gets one more start.
         if [ "$host$status" = W1 ] && [ ! -s "$top/out.$i" ] && [ -z "$during$killing" ]; then
-            echo "note [$name]: Wine ended run $i with status 1 and no word; started once more"
+            echo "note rows.sh:$line $name: Wine ended run $i with status 1 and no word; started once more"
             start "$i" && wait $!; status=$?
         fi
-        [ $status = 0 ] || [ -n "$killing" ] || fail "run $i ended with status $status"
-        [ -s "$top/out.$i" ] && fail "run $i printed: $(head -c 300 "$top/out.$i")"
+        [ $status = 0 ] || [ -n "$killing" ] || fail "run $i: expected status 0, found $status"
+        [ -s "$top/out.$i" ] && fail "run $i: expected silence, found: $(head -c 300 "$top/out.$i")"
     done
 }
 
-row() { # hosts before text after options...
-    local hosts=$1 before=$2 after=$4 runs=1 rounds=1 killing= during= setup= skip= tmpfs= ext4= chown=
-    text=$3 name="$hosts '${3:0:100}'" splitargs= whole= app= hold= prefix="timeout -k 5 60" exe=$program modes=()
-    shift 4
+row() { # name hosts before text after options...
+    local name=$1 hosts=$2 before=$3 after=$5 line=${BASH_LINENO[0]} runs=1 rounds=1 killing= during= setup= skip=
+    local tmpfs= ext4= chown=
+    text=$4 splitargs= whole= app= hold= prefix="timeout -k 5 60" exe=$program modes=()
+    shift 5
     [[ $hosts == *$host* ]] || return 0
-    # TARVIK_ROWS=root runs only the rows that need root, =plain the others.
+    [[ $name =~ ${TARVIK_ONLY:-.} ]] || return 0
     local needs=plain && [[ " $* " == *" root "* ]] && needs=root
     [[ ${TARVIK_ROWS:-$needs} == "$needs" ]] || return 0
     # The sanitizers read /proc themselves: the rows without it are the plain build's.
@@ -148,12 +173,12 @@ row() { # hosts before text after options...
     [ -n "$ext4" ] && [ -z "$skip" ] && mkdir -p "${ext4%%:*}" && ! { truncate -s 32M "$top/img$count" &&
         mkfs.ext4 -qF "$top/img$count" && mount -o "$mopts" "$top/img$count" "${ext4%%:*}"; } 2>/dev/null &&
         skip="cannot mount a file system here"
-    [ -n "$skip" ] && echo "skip [$name]: $skip" && skipped=$((skipped + 1)) && cd "$top" && return
+    [ -n "$skip" ] && echo "skip rows.sh:$line $name: $skip" && skipped=$((skipped + 1)) && cd "$top" && return
     [ -n "$chown" ] && [ "$host" = W ] && [ ! -d "$top/wine" ] && install -d -o 65534 "$top/wine" &&
         $nobody wineboot -i >/dev/null 2>&1
-    build "$before"
+    build "$before" || { setup_failed "cannot build $before" && cd "$top" && return; }
     for ((i = 0; runs > 1 && i < runs; i++)); do yes $i | head -c $((i * 999 + 9)) >s$i; done
-    [ -n "$setup" ] && (eval "$setup")
+    [ -n "$setup" ] && ! (eval "$setup") && setup_failed "$setup" && cd "$top" && return
     [ -n "$chown" ] && chown -R 65534:65534 .
     for ((m = 0; m < ${#modes[@]}; m += 2)); do chmod "${modes[m]}" "${modes[m + 1]}"; done
     if [ "$host" = W ]; then # a whole command line is written with the host's separator
@@ -162,14 +187,14 @@ row() { # hosts before text after options...
         text=${text//\{P\}/Z:${top//\//\\}\\bin\\${program##*/}}
     else text=${text//\{R\}/$dir}; fi
     for ((r = 0; r < rounds; r++)); do runs; done
-    chmod -R u+rwX . 2>/dev/null
     if [[ $after == '!'* ]]; then
-        (eval "${after#!}") || fail "check failed: ${after#!}"
-        left=$(find . -name '.tarvik*' -o -name '~tarvik*') && [ -n "$left" ] && fail "left behind: $left"
+        found=$(eval "${after#!}" 2>&1) || fail "${found:-expected ${after#!}}"
+        left=$(find . -name '.tarvik*' -o -name '~tarvik*') && [ -n "$left" ] && fail "expected nothing left, found $left"
     else
         split ';' "$after"
-        expected=$(printf '%s\0' "${parts[@]}" | sorted) actual=$(list)
-        [ "$actual" = "$expected" ] || fail "left $actual"$'\n'"  wanted $expected"
+        local moded='|' && for e in "${parts[@]}"; do [[ $e == *#* ]] && moded+="$(entry_path "${e%#*}")|"; done
+        expected=$(printf '%s\0' "${parts[@]}" | sorted) actual=$(list "$moded")
+        is tree "$expected" "$actual" >/dev/null || fail "expected tree $expected"$'\n'"  found tree    $actual"
     fi
     cd "$top" && [ -z "$tmpfs" ] || umount "$dir/${tmpfs%:*}"
     [ -z "$ext4" ] || umount "$dir/${ext4%%:*}"
