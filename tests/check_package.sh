@@ -22,8 +22,8 @@ dpkg-deb -x "$deb" "$work/deb"
 cmake --install "$2" --prefix "$work/install" --strip >/dev/null
 (cd "$work/install" && find . ! -type d | sort | tr '\n' ' ') | grep -qx "./bin/tarvik \
 ./share/doc/tarvik/copyright ./share/man/man1/tarvik.1.gz "
-# The package adds only its lintian notes and Debian's changelog.
-rm -r "$work/deb/usr/share/lintian" "$work/deb/usr/share/doc/tarvik/changelog.Debian.gz"
+# The package adds only its lintian notes and Debian's changelog and notes.
+rm -r "$work/deb/usr/share/lintian" "$work/deb/usr/share/doc/tarvik/"*.Debian*
 diff -r -x bin "$work/deb/usr" "$work/install"
 # dpkg-buildflags' hardening reached the compiler and the linker.
 hardening=$(readelf -dsW "$work/deb/usr/bin/tarvik")
