@@ -13,7 +13,8 @@
 # host's separator and {R} the row's folder. Options: user (as nobody when run
 # as root), root, fsize=BYTES, tmpfs=DIR:SIZE[,OPTION...], ext4=DIR[:OPTION]
 # (a loop-mounted ext4 image; crash DIR cuts its power), noproc (no /proc
-# mounted; before user), par=N (runs at once; {i} is the run's number,
+# mounted; before user), notmpfile (Linux: no unnamed files, as on NFS),
+# umask=MODE (the runs'), par=N (runs at once; {i} is the run's number,
 # sources s0... differ in size), kill=N (runs killed at a random moment),
 # strace=OPTIONS, setup=COMMAND (before the run), during=COMMAND (while),
 # split (Linux: the text is an argument list split at "|"), cmd (Windows: the
@@ -28,6 +29,7 @@ row extra-fields-ignored LW 'a.log=new' 'a.log,Logs,b.log,extra' 'Logs/;Logsb.lo
 row blanks-quotes-kept L 'a.log=new' 'a.log, "Logs"/,"b".log' ' "Logs"/; "Logs"/"b".log=new;a.log=new'
 row comma-in-source-splits LW 'a,b.log=x' 'a,b.log,Logs/,c.log' 'a,b.log=x;b.log/'
 row two-fields-chain-only LW 'a.log=new' 'a.log,Logs/A/' 'Logs/;Logs/A/;a.log=new'
+row options-are-text LW '--help=x' '--help,Logs/,-v' 'Logs/;Logs/-v=x;--help=x'
 row arguments-joined-by-blanks L 'a.log=new' 'a.log,|Logs/,b|c.log' ' Logs/; Logs/b c.log=new;a.log=new' split
 row blanks-after-quoted-name W 'a.log=new' '"{P}"  	 a.log,Logs\,a.log' 'Logs/;Logs/a.log=new;a.log=new' cmd
 row unquoted-name W 'a.log=new' '{P} a.log,Logs\,a.log' 'Logs/;Logs/a.log=new;a.log=new' cmd
@@ -40,6 +42,8 @@ row shorter-copy-replaces LW 'a.log=new;Logs/;Logs/a.log=old old old' 'a.log,Log
 row empty-source-replaces LW 'a.log=;Logs/;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=;a.log='
 row file-where-folder-was LW 'a.log=new;Logs=file' 'a.log,Logs/,a.log' 'Logs=file;a.log=new'
 row empty-name-no-copy LW 'a.log=new;Logs/' 'a.log,Logs/,' 'Logs/;a.log=new'
+row missing-source-chain-made LW '' 'gone.log,Logs/A/,a.log' 'Logs/;Logs/A/'
+row source-time-kept LW 'a.log=new' 'a.log,Logs/,a.log' '!holds Logs/a.log new && is mtime "$(stat -c %Y a.log)" "$(stat -c %Y Logs/a.log)"' 'setup=touch -d 2001-02-03 a.log'
 row folder-source-refused LW 'src/' 'src,Logs/,a.log' 'Logs/;src/'
 row folder-target-kept LW 'a.log=new;Logs/a.log/' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log/;a.log=new'
 row source-is-target LW 'Logs/a.log=old' 'Logs/a.log,Logs/,a.log' 'Logs/;Logs/a.log=old'
@@ -61,7 +65,7 @@ row own-link-to-folder-followed L 'a.log=new;real/;Logs->real' 'a.log,Logs/Sub/,
 row dangling-folder-link L 'a.log=new;Logs->gone' 'a.log,Logs/Sub/,a.log' 'Logs->gone;a.log=new'
 row source-link-to-target L 'Logs/#555;Logs/a.log=old;link->Logs/a.log' 'link,Logs/,a.log' 'Logs/;Logs/a.log=old;link->Logs/a.log' user
 row source-hard-link-to-target L 'Logs/#555;Logs/a.log=old;h=>Logs/a.log' 'h,Logs/,a.log' 'Logs/;Logs/a.log=old;h=old' user
-row fifo-source-refused L 'Logs/;p|fifo' 'p,Logs/,a.log' 'Logs/;p|fifo'
+row fifo-source-never-opened L 'Logs/;p|fifo' 'p,Logs/,a.log' '!sleep 0.2; absent released; r=$?; : <>p; exit $r' 'setup=(exec 3>p; touch released) &'
 row device-source-refused L 'Logs/' '/dev/zero,Logs/,a.log' 'Logs/'
 row proc-file-read-to-end L 'Logs/s=old' '/proc/self/status,Logs/,s' '!head -1 Logs/s | grep -q ^Name: && is "bytes of Logs/s" "$(tr -d "\0" <Logs/s | wc -c)" "$(stat -c %s Logs/s)"'
 row lease-waited-for L 'a.log=x' 'a.log,Logs/,a.log' '!holds Logs/a.log ready' 'setup=lease a.log'
@@ -90,11 +94,12 @@ row own-copy-held-briefly W 'a.log=@64M;Logs/a.log=old' 'a.log,Logs/,a.log' '!sa
 row read-only-source-renamed W 'a.log=new#444;Logs/a.log=old' 'a.log,Logs/,a.log' '!holds Logs/a.log new && [ "$(stat -c %i Logs/a.log)" != "$(cat ../ino)" ]' user 'setup=stat -c %i Logs/a.log >../ino'
 row slash-separates W 'a.log=new' '"{P}" a.log,Logs/A/B/,a.log' 'Logs/;Logs/A/;Logs/A/B/;Logs/A/B/a.log=new;a.log=new' cmd
 row mixed-separators W 'a.log=new' '"{P}" a.log,Logs/A\B/,a.log' 'Logs/;Logs/A/;Logs/A/B/;Logs/A/B/a.log=new;a.log=new' cmd
+row beyond-260-characters W 'a.log=new' "a.log,$(rep 30 abcdefghij/),a.log" "!holds $(rep 30 abcdefghij/)a.log new"
 row blank-ended-level W 'a.log=new' 'a.log,Logs /Sub/,a.log' 'Logs /;Logs /Sub/;Logs /Sub/a.log=new;a.log=new'
 # Refusals without privileges.
 row writable-target-in-place LW 'a.log=new;Logs/#555;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' user
 row read-only-folder-and-target LW 'a.log=new;Logs/#555;Logs/a.log=old#444' 'a.log,Logs/,a.log' 'Logs/#555;Logs/a.log=old#444;a.log=new' user
-row unreadable-source LW 'a.log=new#000;Logs/' 'a.log,Logs/,b.log' 'Logs/;a.log=new#0' user
+row unreadable-source LW 'a.log=new#000;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=old;a.log=new#0' user
 row folder-denies-search LW 'a.log=new;Logs/#666;Logs/a.log=old' 'a.log,Logs/Sub/,a.log' 'Logs/#666;Logs/a.log=old;a.log=new' user
 row read-only-target-replaced L 'a.log=new;Logs/;Logs/a.log=old#444' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new#444;a.log=new' user
 # Folders that keep their names (chattr +i, +a): in place without set-id bits, a new target linked straight, no stray name.
@@ -112,6 +117,21 @@ row large-sparse-whole L 'big=~4100M' 'big,Logs/,big' '![ $(($(stat -c %b*%B Log
 row source-cut-mid-copy L 'a.log=@7M;Logs/a.log=good' 'a.log,Logs/,a.log' '!holds Logs/a.log 0123456789abcdef' 'strace=-e inject=copy_file_range:delay_enter=1500000:when=1' 'during=sleep 0.5; : >a.log; printf 0123456789abcdef >>a.log'
 row keeping-refused-still-copies L 'a.log=new;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' 'strace=-e inject=fchmod,fchown,utimensat,fsetxattr,fremovexattr:error=EPERM'
 row killed-mid-copy L 'a.log=@256M;Logs/a.log=old' 'a.log,Logs/,a.log' '!grep -qx old Logs/a.log || same a.log Logs/a.log' kill=20
+# In place only where the write reaches the target alone and fits; links in folders others may write; /proc's links.
+row in-place-not-through-hard-link L 'a.log=new;small/Logs/a.log=old;small/h=>small/Logs/a.log' 'a.log,small/Logs/,a.log' '!holds small/h old' root tmpfs=small:1M,nr_inodes=4
+row in-place-reserves-room L 'a.log=@2M;small/Logs/a.log=old' 'a.log,small/Logs/,a.log' '!holds small/Logs/a.log old' root tmpfs=small:1M,nr_inodes=4 'setup=cat /dev/zero >small/fill 2>/dev/null; :'
+row squatters-file-not-written L 'a.log=new#600;b=theirs#666;tmp/#1777;tmp/t.log=' 'a.log,tmp/,t.log' '!holds b theirs' root 'setup=chown 1234 b && mount --bind b tmp/t.log'
+row root-link-in-sticky-folder L 'a.log=new;secret/#700;tmp/#1777;tmp/app->../secret' 'a.log,tmp/app/logs/,a.log' '!absent secret/logs'
+row container-through-proc-root L 'box/s=outside' 'c{R}/box/s,c{R}/box/,t' '!holds "c$PWD/box/t" inside && absent box/t; r=$?; kill $(cat ../pid); exit $r' root 'setup=unshare -m --propagation private sh -c "mount -t tmpfs t box && echo inside >box/s && exec sleep 30" & echo $! >../pid; ln -s /proc/$!/root c; sleep 0.5'
+# The new file is its owner's alone until it is whole, also under a temporary name, which a failed copy removes.
+row temporary-name-owner-only L 'a.log=@1M#600;Logs/a.log=old#640' 'a.log,Logs/,a.log' '!absent ../leak && holds Logs/a.log old' root notmpfile fsize=65536 'strace=-e inject=copy_file_range:delay_enter=1500000:when=1' 'setup=setfacl -dm u:65534:rw Logs' 'during=sleep 0.3; ls Logs/.tarvik-* >/dev/null && { $nobody sh -c "cat Logs/.tarvik-* 2>/dev/null" && touch ../leak; :; }'
+# What a new target and a replaced one keep.
+row new-target-bits-from-source L 'a.log=new#606;Logs/' 'a.log,Logs/,a.log' '!bits Logs/a.log 604' umask=022
+row new-target-default-acl L 'a.log=new#666;Logs/' 'a.log,Logs/,a.log' '!bits Logs/a.log 664 && getfacl -cpEn Logs/a.log | grep -qx user:65534:rw-' 'setup=setfacl -dm u:65534:rw Logs'
+row replaced-keeps-group-acl-not-exec-rights L 'a.log=new;Logs/a.log=old#6750' 'a.log,Logs/,a.log' '!holds Logs/a.log new && is "owner.mode" 65534:1234.750 "$(stat -c %u:%g.%a Logs/a.log)" && getfacl -cpEn Logs/a.log | grep -qx user:1234:r-- && is "security attributes" "" "$(getfattr -dm security Logs/a.log)"' root 'setup=chown 65534:1234 Logs/a.log && setfacl -m u:1234:r Logs/a.log && setfattr -n security.capability -v 0x0100000200200000000000000000000000000000 Logs/a.log && setfattr -n security.SMACK64EXEC -v x Logs/a.log'
+# The chain under a user's odd umask, and under a root run's loose one.
+row chain-under-umask-0277 L 'a.log=new' 'a.log,Logs/A/,a.log' '!bits Logs 700 && bits Logs/A 700 && bits Logs/A/a.log 400' umask=0277
+row root-chain-under-umask-000 L 'a.log=new' 'a.log,Logs/A/,a.log' '!bits Logs 775 && bits Logs/A 775' root umask=000
 # A power cut right after the run keeps the copy: a new target, and a replaced one without ext4's own flush on rename.
 row power-cut-new-target L 'a.log=@64K;fs/Logs/' 'a.log,fs/Logs/,a.log' '!crash fs && same a.log fs/Logs/a.log' root ext4=fs
 row power-cut-replaced L 'a.log=@64K;fs/Logs/a.log=old' 'a.log,fs/Logs/,a.log' '!crash fs && same a.log fs/Logs/a.log' root ext4=fs:noauto_da_alloc 'setup=sync'

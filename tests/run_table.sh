@@ -62,14 +62,14 @@ slow_renames() { # this prefix's Wine server takes 2 s over each rename until ..
 }
 kill_in_rename() { # kills the run once its own copy stands in Logs, halfway through the slow rename
     for _ in {1..200}; do [ -e Logs/~tarvik-*-0.tmp ] && break || sleep 0.02; done
-    sleep 0.5 && kill -9 $(pgrep -f "${top##*/}.row$count.")
+    sleep 0.5 && pid=$(pgrep -f "${top##*/}.row$count.") && kill -9 $pid && echo "$pid" >>"$top/landed"
 }
 
 build() { # the tree in the current folder
     split ';' "$1"
     for e in "${parts[@]}"; do
         [[ $e =~ ^(.*)#([0-7]+)$ ]] && e=${BASH_REMATCH[1]} && modes+=("${BASH_REMATCH[2]}" "${e%%[=|]*}")
-        path=${e%%[=|]*} && path=${path%%->*} && mkdir -p "$(dirname "$path")" || return
+        path=${e%%[=|]*} && path=${path%%->*} && mkdir -p -- "$(dirname -- "$path")" || return
         case $e in
         */) mkdir -p "$e" ;; *'->'*) ln -s "${e#*->}" "$path" ;; *'=>'*) ln "${e#*=>}" "$path" ;;
         *'|fifo') mkfifo "$path" ;; *=@*) yes "$path" | head -c "${e#*=@}" >"$path" ;;
@@ -83,11 +83,11 @@ entry_path() { local p=${1%%[=|]*} && p=${p%%->*} && printf '%s' "${p%/}"; }
 list() { # the tree in the current folder, as one sorted text; "#MODE" after the paths $1 names ("|a|b/c|")
     local moded=$1 modes
     # The modes are read before anything is opened up for reading.
-    declare -A modes && while IFS= read -r -d '' p; do modes[${p#* }]=${p%% *}; done < <(find . -mindepth 1 -printf '%m %P\0')
+    declare -A modes && while IFS= read -r -d '' p; do modes[${p#* }]=${p%% *}; done < <(find . -mindepth 1 -printf '%m %P\0' 2>/dev/null)
     chmod -R u+rwX . 2>/dev/null
     find . -mindepth 1 -printf '%y%P\0' | while IFS= read -r -d '' p && f=${p:1}; do
         case $p in
-        l*) e="$f->$(readlink "$f")" ;; d*) e="$f/" ;; p*) e="$f|fifo" ;; *) e="$f=$(cat "$f")" ;;
+        l*) e="$f->$(readlink -- "$f")" ;; d*) e="$f/" ;; p*) e="$f|fifo" ;; *) e="$f=$(cat -- "$f")" ;;
         esac
         [[ $moded == *"|$f|"* ]] && e+="#${modes[$f]}"
         printf '%s\0' "$e"
@@ -119,7 +119,7 @@ start() { # starts run $1 of the row in the background
     local t=${text//\{i\}/$1}
     if [ "$host" = L ]; then
         arguments=("$t") && [ -n "$splitargs" ] && split '|' "$t" && arguments=("${parts[@]}")
-        $prefix "$exe" "${arguments[@]}" >"$top/out.$1" 2>&1 &
+        (umask "${runmask:-$(umask)}" && exec $prefix "$exe" "${arguments[@]}") >"$top/out.$1" 2>&1 &
     else
         [ -z "$whole" ] && t="\"Z:${exe//\//\\}\" $t"
         TARVIK_COMMAND_LINE=$t TARVIK_PROGRAM=$app TARVIK_HOLD=$hold $prefix wine "$launcher" >"$top/out.$1" 2>&1 &
@@ -129,8 +129,13 @@ start() { # starts run $1 of the row in the background
 runs() { # starts the row's runs, then waits for each to end by itself, quietly, with 0
     local pids=() i
     for ((i = 0; i < runs; i++)); do start $i && pids+=($!); done
-    [ -n "$during" ] && (eval "$during")
-    [ -n "$killing" ] && sleep "0.$((RANDOM % 400 + 100))" && kill -9 "${pids[@]}" 2>/dev/null
+    # What happens during the run is the row's precondition: when it fails, the row proves nothing.
+    [ -n "$during" ] && ! (eval "$during") && setup_failed "during the run: $during"
+    if [ -n "$killing" ]; then # a kill counts only where it found the run still at work
+        sleep "0.$((RANDOM % 400 + 100))"
+        for i in "${pids[@]}"; do [[ $(sed 's/.*) //' "/proc/$i/stat" 2>/dev/null) == [RSD]* ]] && echo "$i" >>"$top/landed"; done
+        kill -9 "${pids[@]}" 2>/dev/null
+    fi
     for i in "${!pids[@]}"; do
         wait "${pids[$i]}" 2>/dev/null; status=$?
         # Wine, busy, now and then fails a start with status 1 and says nothing
@@ -146,15 +151,16 @@ runs() { # starts the row's runs, then waits for each to end by itself, quietly,
 
 row() { # name hosts before text after options...
     local name=$1 hosts=$2 before=$3 after=$5 line=${BASH_LINENO[0]} runs=1 rounds=1 killing= during= setup= skip=
-    local tmpfs= ext4= chown=
+    local tmpfs= ext4= chown= runmask=
     text=$4 splitargs= whole= app= hold= prefix="timeout -k 5 60" exe=$program modes=()
     shift 5
     [[ $hosts == *$host* ]] || return 0
     [[ $name =~ ${TARVIK_ONLY:-.} ]] || return 0
     local needs=plain && [[ " $* " == *" root "* ]] && needs=root
     [[ ${TARVIK_ROWS:-$needs} == "$needs" ]] || return 0
-    # The sanitizers read /proc themselves: the rows without it are the plain build's.
-    [[ " $* " == *" noproc "* && -n ${ASAN_OPTIONS:-} ]] && return 0
+    # The sanitizers read /proc themselves and must be the first library loaded:
+    # the rows without /proc or with a library ahead of them are the plain build's.
+    [[ " $* " =~ " "(noproc|notmpfile)" " && -n ${ASAN_OPTIONS:-} ]] && return 0
     count=$((count + 1)) dir="$top/row$count"
     mkdir "$dir" && cd "$dir" || return
     for option in "$@"; do
@@ -166,8 +172,12 @@ row() { # name hosts before text after options...
         strace=*) prefix="$prefix strace -f -o /dev/null ${option#*=}" ;;
         tmpfs=*) tmpfs=${option#*=} ;; ext4=*) ext4=${option#*=} ;;
         noproc) prefix="$prefix unshare -m $top/bin/noproc" ;;
+        notmpfile) [ -e "$top/bin/no_tmpfile.so" ] ||
+            cc -shared -fPIC -o "$top/bin/no_tmpfile.so" "$tests/no_tmpfile.c"
+            prefix="$prefix env LD_PRELOAD=$top/bin/no_tmpfile.so" ;;
         par=*) runs=${option#*=} ;; kill=*) rounds=${option#*=} killing=1 prefix= ;;
         during=*) during=${option#*=} ;; setup=*) setup=${option#*=} ;; split) splitargs=1 ;; cmd) whole=1 ;;
+        umask=*) runmask=${option#*=} ;;
         app=*) app=${option#*=} ;; hold=*) hold=${option#*=} ;;
         esac
     done
@@ -189,7 +199,8 @@ row() { # name hosts before text after options...
         text=${text//\{R\}/Z:${dir//\//\\}} app=${app//\{R\}/Z:${dir//\//\\}}
         text=${text//\{P\}/Z:${top//\//\\}\\bin\\${program##*/}}
     else text=${text//\{R\}/$dir}; fi
-    for ((r = 0; r < rounds; r++)); do runs; done
+    rm -f "$top/landed" && for ((r = 0; r < rounds; r++)); do runs; done
+    [ -n "$killing" ] && [ ! -s "$top/landed" ] && fail "expected a kill to land on a run at work, found every run ended"
     if [[ $after == '!'* ]]; then
         found=$(eval "${after#!}" 2>&1) || fail "${found:-expected ${after#!}}"
         left=$(find . -name '.tarvik*' -o -name '~tarvik*') && [ -n "$left" ] && fail "expected nothing left, found $left"

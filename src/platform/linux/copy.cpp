@@ -5,7 +5,8 @@
 // over the target otherwise; the folder is synced after. So the target path
 // names the old file or the whole new one, also after a crash. Only where
 // the folder refuses the new file or the rename is an existing target written
-// in place, as cp does, under a lock that other runs of Tarvik wait for.
+// in place, as cp does, under a lock that other runs of Tarvik wait for, and
+// only where that write reaches the target alone and fits (MayWriteInPlace).
 #include "../platform.h"
 #include "fd.h"
 
@@ -17,8 +18,10 @@
 #include <limits>
 #include <string>
 #include <sys/file.h>
+#include <sys/quota.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 
 namespace host {
@@ -28,6 +31,7 @@ namespace {
 // The ACL that decides who may use a file; a new file takes the folder's
 // default one.
 constexpr const char* kAccessAcl = "system.posix_acl_access";
+constexpr const char* kDefaultAcl = "system.posix_acl_default";
 
 // How long a run waits for the holder of a write lease on the source to let
 // go (the kernel's default lease break time, and a little more), or for
@@ -74,7 +78,7 @@ enum class Naming { Unnamed, UnnamedOnly, Named };
 
 enum class Placed { Done, Pending, Refused, Failed, Unlinkable };
 
-// O_NONBLOCK: opening a FIFO without a writer must not wait. A write lease
+// Only a regular file is opened (Open examines it first). A write lease
 // answers EAGAIN to it and tells the lease's holder to let go; the open is
 // asked again until the holder has, as cp waits.
 bool OpenSource(const std::string& path, Source& source) {
@@ -86,8 +90,7 @@ bool OpenSource(const std::string& path, Source& source) {
         source.fd.Reset(Open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY));
         return source.fd.fd >= 0 || errno != EAGAIN;
     });
-    return source.fd.fd >= 0 && ::fstat(source.fd.fd, &source.status) == 0 &&
-           S_ISREG(source.status.st_mode);
+    return source.fd.fd >= 0 && ::fstat(source.fd.fd, &source.status) == 0;
 }
 
 // A link at the target path is replaced when it leads to a regular file that
@@ -141,12 +144,31 @@ bool NoUnnamedFiles(int error) {
     return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
 }
 
+// Whether the run's user or group has used up an inode quota on the folder's
+// file system; a block quota leaves no room for the copy in place either.
+bool InodeQuotaReached(int folder) {
+    const std::pair<int, unsigned> owners[] = {{USRQUOTA, ::geteuid()}, {GRPQUOTA, ::getegid()}};
+    for (const auto& [type, id] : owners) {
+        struct dqblk quota {};
+        if (::syscall(SYS_quotactl_fd, folder, QCMD(Q_GETQUOTA, type), id, &quota) == 0 &&
+            ((quota.dqb_ihardlimit != 0 && quota.dqb_curinodes >= quota.dqb_ihardlimit) ||
+             (quota.dqb_isoftlimit != 0 && quota.dqb_curinodes >= quota.dqb_isoftlimit))) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // The new file cannot be made for want of inodes (or of inode quota), not of
-// space: the existing target can still take the copy in place.
+// space: the existing target can still take the copy in place. Only a file
+// system that counts inodes can run out of them (btrfs reports none at all).
 bool OutOfInodes(int error, int folder) {
     struct statvfs status;
-    return error == EDQUOT ||
-           (error == ENOSPC && ::fstatvfs(folder, &status) == 0 && status.f_ffree == 0);
+    if (error == EDQUOT) {
+        return InodeQuotaReached(folder);
+    }
+    return error == ENOSPC && ::fstatvfs(folder, &status) == 0 && status.f_files > 0 &&
+           status.f_ffree == 0;
 }
 
 // The folder refuses the new file, or the target its replacement (a sticky
@@ -196,13 +218,14 @@ bool CopyRange(int in, int out, off_t& offset, off_t end, bool& kernelCopy, bool
 // Copies the source until a read reports its end, whatever size the system
 // reported (pseudo files report 0 or a page; a log may shrink or grow while
 // it is copied), and gives the copy the length read. Below the reported size
-// the holes of a sparse source stay holes.
-bool CopyData(int in, int out, off_t size) {
+// the holes of a sparse source stay holes, unless dense asks for every byte
+// to be written (over old content).
+bool CopyData(int in, int out, off_t size, bool dense) {
     bool kernelCopy = true;
     bool eof = false;
     off_t offset = 0;
     while (offset < size && !eof) {
-        const off_t data = ::lseek(in, offset, SEEK_DATA);
+        const off_t data = dense ? offset : ::lseek(in, offset, SEEK_DATA);
         if (data < 0 && errno == ENXIO) {
             // Only a hole is left up to the reported size, or up to the end
             // if the source shrank. Bytes appended since are read below.
@@ -211,7 +234,7 @@ bool CopyData(int in, int out, off_t size) {
             break;
         }
         // Without hole information the rest counts as data.
-        const off_t hole = data < 0 ? size : ::lseek(in, data, SEEK_HOLE);
+        const off_t hole = dense || data < 0 ? size : ::lseek(in, data, SEEK_HOLE);
         offset = data < 0 ? offset : data;
         if (!CopyRange(in, out, offset, hole < 0 || hole > size ? size : hole, kernelCopy, eof)) {
             return false;
@@ -224,11 +247,17 @@ bool CopyData(int in, int out, off_t size) {
            Retry([&] { return ::ftruncate(out, offset); }) == 0;
 }
 
-// Attributes that empower or vouch for the old content: capabilities grant
-// privileges, IMA and EVM vouch for it. None of them may pass to new content.
+// Attributes that empower or vouch for the old content: capabilities and
+// SMACK's exec and mmap labels grant on exec, IMA and EVM vouch for it. None
+// of them may pass to new content.
 bool BoundToContent(const char* key) {
-    return std::strcmp(key, "security.capability") == 0 || std::strcmp(key, "security.ima") == 0 ||
-           std::strcmp(key, "security.evm") == 0;
+    for (const char* bound : {"security.capability", "security.SMACK64EXEC", "security.SMACK64MMAP",
+                              "security.ima", "security.evm"}) {
+        if (std::strcmp(key, bound) == 0) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // The old target's attributes, read through a descriptor of its own, which
@@ -299,14 +328,54 @@ void KeepModificationTime(int out, const Source& source) {
     ::futimens(out, times);
 }
 
-// Gives the copy the source's modification time and, replacing a regular
-// file, that file's owner and group (where allowed), extended attributes and
-// ACL, and permission bits: best effort, the data matters more. Where the old
-// file's attributes cannot be read, the copy gets no ACL and no group access,
-// so it never grants more than the old file did.
+// The folder's default ACL, which a new file there takes in place of the
+// umask; empty where it has none or it cannot be read.
+std::string DefaultAcl(int folder) {
+    static char value[XATTR_SIZE_MAX];
+    ssize_t size = ::getxattr(ProcName(folder).c_str(), kDefaultAcl, value, sizeof value);
+    if (size < 0 && errno == ENOENT) {
+        const Fd readable(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        size = readable.fd < 0 ? -1 : ::fgetxattr(readable.fd, kDefaultAcl, value, sizeof value);
+    }
+    return size > 0 ? std::string(value, static_cast<size_t>(size)) : std::string();
+}
+
+// The permission bits that a new file asked for with mode gets: as the
+// kernel gives them, less the run's starting umask or, where the folder has a
+// default ACL (the stored form: a 4-byte header, then 8-byte entries of tag,
+// permission and id), less what its owner, mask (or group) and other entries
+// leave out.
+mode_t NewFileMode(mode_t mode, const std::string& acl) {
+    if (acl.empty()) {
+        return mode & ~StartUmask();
+    }
+    mode_t owner = 0, group = 0, mask = 8, other = 0;
+    for (size_t at = 4; at + 8 <= acl.size(); at += 8) {
+        const auto tag = static_cast<unsigned char>(acl[at]);
+        const mode_t bits = static_cast<unsigned char>(acl[at + 2]) & 7u;
+        owner = tag == 0x01 ? bits : owner;
+        group = tag == 0x04 ? bits : group;
+        mask = tag == 0x10 ? bits : mask;
+        other = tag == 0x20 ? bits : other;
+    }
+    return mode & (owner << 6 | (mask == 8 ? group : mask) << 3 | other);
+}
+
+// Gives the copy the source's modification time and, last, who may use it,
+// as it started with access for its owner alone: replacing a regular file,
+// that file's owner and group (where allowed), extended attributes and ACL,
+// and permission bits; otherwise the source's bits as a new file takes them,
+// with the folder's default ACL. Best effort: the data matters more. Where
+// the old file's attributes cannot be read, the copy gets no ACL and no group
+// access, so it never grants more than the old file did.
 void KeepIdentity(int out, const Source& source, const Target& target) {
     KeepModificationTime(out, source);
     if (target.standing != Standing::Regular) {
+        const std::string acl = DefaultAcl(target.folder.fd);
+        if (!acl.empty()) {
+            ::fsetxattr(out, kAccessAcl, acl.data(), acl.size(), 0);
+        }
+        ::fchmod(out, NewFileMode(source.status.st_mode & 0777, acl));
         return;
     }
     const struct stat& old = target.status;
@@ -385,27 +454,36 @@ struct TemporaryName {
 };
 
 // Makes the file that takes the copy, in the target folder: unnamed where the
-// file system has unnamed files, so a killed run leaves nothing behind.
-int MakeCopyFile(const Target& target, mode_t mode, Naming naming, char (&temporary)[16]) {
+// file system has unnamed files, so a killed run leaves nothing behind. It
+// starts open to its owner alone, without the ACL that the folder's default
+// would give it: no one else may open it before it is whole and has its
+// final owner, ACL and mode (KeepIdentity).
+int MakeCopyFile(const Target& target, Naming naming, char (&temporary)[16]) {
     const int folder = target.folder.fd;
+    constexpr mode_t kOwnerOnly = S_IRUSR | S_IWUSR;
+    Fd fd(-1);
     if (naming != Naming::Named) {
-        const int fd = ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
-        if (fd >= 0 || naming == Naming::UnnamedOnly || !NoUnnamedFiles(errno)) {
-            return fd;
+        fd.Reset(::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, kOwnerOnly));
+        if (fd.fd < 0 && (naming == Naming::UnnamedOnly || !NoUnnamedFiles(errno))) {
+            return -1;
         }
     }
-    int fd = -1;
-    WithFreshName(temporary, [&] {
-        fd =
-            ::openat(folder, temporary, O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, mode);
-        return fd >= 0;
-    });
-    return fd;
+    if (fd.fd < 0) {
+        WithFreshName(temporary, [&] {
+            fd.Reset(::openat(folder, temporary,
+                              O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, kOwnerOnly));
+            return fd.fd >= 0;
+        });
+    }
+    if (fd.fd >= 0) {
+        ::fremovexattr(fd.fd, kAccessAcl);
+    }
+    return fd.Release();
 }
 
 // Writes the whole copy and what it keeps, and puts its data on the disk.
 bool WriteCopy(int out, const Source& source, const Target& target) {
-    if (!CopyData(source.fd.fd, out, source.status.st_size)) {
+    if (!CopyData(source.fd.fd, out, source.status.st_size, false)) {
         return false;
     }
     KeepIdentity(out, source, target);
@@ -440,10 +518,8 @@ Placed NameUnnamed(int out, const Target& target, Naming naming, char (&temporar
 // could not be named at all. A temporary name never outlives the call.
 Placed PlaceCopy(const Source& source, const Target& target, Naming naming) {
     const int folder = target.folder.fd;
-    const struct stat& modeFrom =
-        target.standing == Standing::Regular ? target.status : source.status;
     TemporaryName temporary(folder);
-    Fd out(MakeCopyFile(target, modeFrom.st_mode & 0777, naming, temporary.text));
+    Fd out(MakeCopyFile(target, naming, temporary.text));
     if (out.fd < 0) {
         return CreateRefused(errno, folder) ? Placed::Refused : Placed::Failed;
     }
@@ -478,15 +554,31 @@ bool LockForWriting(int fd) {
     return Patiently([&] { return ::flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK; });
 }
 
+// Writing in place reaches only the target: a file with another name is
+// written through that name too (a user's hard link to a file of root's), and
+// a file that someone else owns in a folder that others may write may have
+// been put there to receive what the run copies (the kernel's
+// protected_regular rule).
+bool MayWriteInPlace(const struct stat& file, int folder) {
+    struct stat holder;
+    return file.st_nlink == 1 && (TrustedOwner(file.st_uid) ||
+                                  (::fstat(folder, &holder) == 0 && !OthersMayWrite(holder)));
+}
+
 // Writes the copy into the existing target, as cp does, where the folder
-// refuses a new file or the rename. Not atomic: a fault midway leaves the
-// target partial.
+// refuses a new file or the rename. Room for the whole copy is reserved
+// first and the old content is written over, never cut first: a full disk
+// leaves the old target whole. Not atomic: a fault midway (a read error)
+// leaves the target partial.
 bool WriteInPlace(const Source& source, const Target& target) {
     Fd out(::openat(target.folder.fd, target.name.c_str(),
                     O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat status;
+    const off_t size = source.status.st_size;
     if (out.fd < 0 || ::fstat(out.fd, &status) != 0 || !SameFile(status, target.status) ||
-        !LockForWriting(out.fd)) {
+        !MayWriteInPlace(status, target.folder.fd) || !LockForWriting(out.fd) ||
+        (size > 0 &&
+         Retry([&] { return ::fallocate(out.fd, FALLOC_FL_KEEP_SIZE, 0, size); }) != 0)) {
         return false;
     }
     // New content never runs with the old one's privileges. The kernel keeps
@@ -495,8 +587,7 @@ bool WriteInPlace(const Source& source, const Target& target) {
     if ((status.st_mode & (S_ISUID | S_ISGID)) != 0) {
         ::fchmod(out.fd, status.st_mode & 07777 & ~static_cast<mode_t>(S_ISUID | S_ISGID));
     }
-    if (Retry([&] { return ::ftruncate(out.fd, 0); }) != 0 ||
-        !CopyData(source.fd.fd, out.fd, source.status.st_size)) {
+    if (!CopyData(source.fd.fd, out.fd, size, true)) {
         return false;
     }
     KeepModificationTime(out.fd, source);

@@ -52,8 +52,22 @@ inline std::string ProcName(int fd) {
     return "/proc/self/fd/" + std::to_string(fd);
 }
 
+// The umask the run started with, for the copy's bits; the process's own is
+// set for the folders the run makes. main.cpp.
+mode_t StartUmask();
+
+// Root and the run's own user: what either made, the run may trust. path.cpp.
+bool TrustedOwner(uid_t owner);
+
+// Whether anyone but root or the run's user may write the folder (examined as
+// status): then it vouches neither for a link in it nor for who put a file
+// there. path.cpp.
+bool OthersMayWrite(const struct stat& folder);
+
 // Opens path (from the current folder) with the flags of open(2), following
-// only the symbolic links that the run may trust. path.cpp.
+// only the symbolic links that the run may trust. Without O_PATH or
+// O_DIRECTORY it opens only a regular file (EINVAL otherwise), and examines
+// it before it opens it. path.cpp.
 int Open(const std::string& path, int flags);
 
 // Opens the folder holding the entry that ends at end of path, as an O_PATH

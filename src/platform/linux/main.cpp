@@ -13,8 +13,26 @@ namespace {
 
 int gArgc = 0;
 char** gArgv = nullptr;
+mode_t gStartUmask = 0;
+
+// The folders of the chain are made as mkdir -p makes them: whatever the
+// umask, their owner may enter and write them, so the chain can go on; and a
+// root run with a loose umask makes no folder that everyone may write.
+void SetFolderUmask() {
+    gStartUmask = ::umask(0);
+    ::umask((gStartUmask & ~static_cast<mode_t>(S_IWUSR | S_IXUSR)) |
+            (::geteuid() == 0 ? S_IWOTH : 0));
+}
 
 } // namespace
+
+namespace host {
+
+mode_t StartUmask() {
+    return gStartUmask;
+}
+
+} // namespace host
 
 namespace platform {
 
@@ -57,6 +75,7 @@ int main(int argc, char** argv) {
     ::signal(SIGXFSZ, SIG_IGN);
     gArgc = argc;
     gArgv = argv;
+    SetFolderUmask();
     try {
         mdlCopy::Main();
     } catch (...) {

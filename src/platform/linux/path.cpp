@@ -9,8 +9,10 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <linux/openat2.h>
 #include <sys/syscall.h>
+#include <sys/vfs.h>
 
 namespace host {
 
@@ -29,21 +31,25 @@ bool BeyondPathLimit(const std::string& path) {
     return true;
 }
 
-// Root and the run's own user: what either made, the run may follow.
-bool TrustedOwner(uid_t owner) {
-    return owner == 0 || owner == ::geteuid();
-}
-
-// A link is followed only when it and the folder holding it both belong to a
-// trusted owner. Anyone else's link could steer a root run into folders its
-// maker may not touch; and whoever may write a folder may move any link into
-// it, even root's, so a root-made link in a user's folder is the user's
-// choice of where the run goes. A real folder needs no such rule: a user
-// cannot move a folder that is not theirs into their own.
+// A link is followed only when it belongs to a trusted owner and sits in a
+// folder that no one else may write. Anyone else's link could steer a root
+// run into folders its maker may not touch; and whoever may write a folder
+// may move any link into it, even root's, so a root-made link in a user's
+// folder, or in a folder that a group or everyone may write (sticky or not),
+// is someone else's choice of where the run goes. A real folder needs no such
+// rule: a user cannot move a folder that is not theirs into their own.
 bool MayFollow(const struct stat& link, int folder) {
     struct stat holder;
-    return TrustedOwner(link.st_uid) && ::fstat(folder, &holder) == 0 &&
-           TrustedOwner(holder.st_uid);
+    return TrustedOwner(link.st_uid) && ::fstat(folder, &holder) == 0 && !OthersMayWrite(holder);
+}
+
+// The links of /proc that lead into another process's view (its root, its
+// folder, its open files) do not lead through their text, which reads as a
+// path in that process's namespace or names a file no longer in any folder:
+// the kernel follows them itself, as it does for any program.
+bool InProc(int link) {
+    struct statfs status;
+    return ::fstatfs(link, &status) == 0 && status.f_type == PROC_SUPER_MAGIC;
 }
 
 // The one-call open failed because a link is on the way (ELOOP) or because
@@ -75,12 +81,17 @@ int Reopen(int folder, const char* name, int flags, const struct stat& examined)
 
 int Walk(int at, const char* path, int flags, int& links);
 
-// Walks on through the link (examined as status) that the folder holds, when
-// the run may follow it, and opens where it leads with flags.
-int FollowLink(int link, const struct stat& status, int folder, int flags, int& links) {
+// Walks on through the link name (open as link, examined as status) that the
+// folder holds, when the run may follow it, and opens where it leads with
+// flags.
+int FollowLink(int link, const char* name, const struct stat& status, int folder, int flags,
+               int& links) {
     if (!MayFollow(status, folder)) {
         errno = EACCES;
         return -1;
+    }
+    if (InProc(link)) {
+        return ::openat(folder, name, flags | O_CLOEXEC);
     }
     char text[PATH_MAX];
     const ssize_t size = ::readlinkat(link, "", text, sizeof text - 1);
@@ -112,7 +123,7 @@ int Walk(int at, const char* path, int flags, int& links) {
             return -1;
         }
         if (S_ISLNK(status.st_mode)) {
-            entry.Reset(FollowLink(entry.fd, status, folder.fd, want, links));
+            entry.Reset(FollowLink(entry.fd, name.c_str(), status, folder.fd, want, links));
         } else if ((want & O_DIRECTORY) != 0 && !S_ISDIR(status.st_mode)) {
             errno = ENOTDIR;
             return -1;
@@ -127,9 +138,8 @@ int Walk(int at, const char* path, int flags, int& links) {
     return -1;
 }
 
-} // namespace
-
-int Open(const std::string& path, int flags) {
+// Opens path with flags that may include O_PATH, never a file to read.
+int Resolve(const std::string& path, int flags) {
     if (BeyondPathLimit(path)) {
         return -1;
     }
@@ -144,6 +154,45 @@ int Open(const std::string& path, int flags) {
     return Walk(AT_FDCWD, path.c_str(), flags, links);
 }
 
+} // namespace
+
+bool TrustedOwner(uid_t owner) {
+    return owner == 0 || owner == ::geteuid();
+}
+
+bool OthersMayWrite(const struct stat& folder) {
+    return !TrustedOwner(folder.st_uid) || (folder.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+}
+
+int Open(const std::string& path, int flags) {
+    if ((flags & (O_PATH | O_DIRECTORY)) != 0) {
+        return Resolve(path, flags);
+    }
+    // A file to read is examined before it is opened: opening a FIFO would
+    // release a writer waiting on it, and a device would see an open it was
+    // not meant to. The open goes through the examined file's /proc name, so
+    // it is the same file; without /proc, through the path once more.
+    Fd examined(Resolve(path, O_PATH));
+    struct stat status;
+    if (examined.fd < 0 || ::fstat(examined.fd, &status) != 0) {
+        return -1;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        errno = EINVAL;
+        return -1;
+    }
+    Fd file(Retry([&] { return ::open(ProcName(examined.fd).c_str(), flags | O_CLOEXEC); }));
+    if (file.fd < 0 && errno == ENOENT) {
+        file.Reset(Resolve(path, flags));
+    }
+    struct stat opened;
+    if (file.fd >= 0 && (::fstat(file.fd, &opened) != 0 || !SameFile(opened, status))) {
+        errno = ESTALE;
+        return -1;
+    }
+    return file.Release();
+}
+
 int OpenFolderOf(const std::string& path, std::string::size_type end, std::string& name) {
     const std::string::size_type slash = path.rfind('/', end - 1);
     const std::string::size_type start = slash == std::string::npos ? 0 : slash + 1;
@@ -152,7 +201,7 @@ int OpenFolderOf(const std::string& path, std::string::size_type end, std::strin
     if (BeyondPathLimit(path)) {
         return -1;
     }
-    return Open(start == 0 ? std::string(".") : path.substr(0, start), O_PATH | O_DIRECTORY);
+    return Resolve(start == 0 ? std::string(".") : path.substr(0, start), O_PATH | O_DIRECTORY);
 }
 
 } // namespace host
