@@ -109,7 +109,7 @@ row append-only-folder-new L 'a.log=new;fs/Logs/a.log=old' 'a.log,fs/Logs/,b.log
 # In place where the rename is refused (a bind-mounted file) or no inode is left; a write in place waits for the lock.
 row bind-mounted-target L 'a.log=new;Logs/a.log=old;b=old' 'a.log,Logs/,a.log' '!holds Logs/a.log new' root 'setup=mount --bind b Logs/a.log'
 row no-inode-left L 'a.log=new;small/Logs/a.log=old' 'a.log,small/Logs/,a.log' '!holds small/Logs/a.log new' root tmpfs=small:1M,nr_inodes=3
-row in-place-waits-for-lock L 'a.log=new;Logs/#555;Logs/t.log=old' 'a.log,Logs/,t.log' '!holds mid old && holds Logs/t.log new' user 'setup=flock Logs/t.log sleep 1 & sleep 0.2' 'during=sleep 0.6; cp Logs/t.log mid'
+row in-place-waits-for-lock L 'a.log=new;Logs/#555;Logs/t.log=old' 'a.log,Logs/,t.log' '!holds mid old && holds Logs/t.log new' user 'setup=flock Logs/t.log sh -c "touch ../held; sleep 2" & until [ -e ../held ]; do sleep 0.05; done' 'during=opened_by_run Logs/t.log && cp Logs/t.log mid'
 # Faults: the target is the old file or the new copy, whole, and nothing else.
 row file-size-limit L 'a.log=@1M;Logs/a.log=old' 'a.log,Logs/,a.log' '!holds Logs/a.log old && only Logs a.log' fsize=65536
 row disk-full LW 'a.log=@4M;small/a.log=old' 'a.log,small/,a.log' '!holds small/a.log old && only small a.log' root tmpfs=small:1M

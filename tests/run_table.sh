@@ -48,6 +48,14 @@ peak_kib() { # the high-water resident size of the newest live process whose com
     while h=$(awk '/^VmHWM/ {print $2}' "/proc/$pid/status" 2>/dev/null) && [ -n "$h" ]; do peak=$h && sleep 0.05; done
     echo "${peak:-0}"
 }
+opened_by_run() { # waits until a run in this row's folder holds $1 open
+    for _ in {1..200}; do
+        for p in $(pgrep -f "${program##*/}"); do
+            [ "$(readlink "/proc/$p/cwd")" = "$PWD" ] && find "/proc/$p/fd" -lname "$PWD/$1" 2>/dev/null | grep -q . && return
+        done
+        sleep 0.05
+    done && false
+}
 lease() { # holds a write lease on $1 in the background; writes "ready" when a reader breaks it
     perl -MFcntl -e '$SIG{IO} = sub { print F "ready"; exit }; open(F, "+<", $ARGV[0]) && fcntl(F, 1024, F_WRLCK) && open(G, ">", "$ARGV[0].leased") && sleep 9' "$1" &
     for _ in {1..100}; do [ -e "$1.leased" ] && break || sleep 0.05; done
