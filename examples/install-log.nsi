@@ -24,8 +24,23 @@ Section
   SetOutPath "$INSTDIR"
   ; The product's own File commands go here.
   FileWrite $0 "Installation complete$\r$\n"
-  FileClose $0
 
-  ; Last step: Tarvik makes Logs\Setup\ and copies the closed log there.
+  ; A comma in the installation folder would split Tarvik's argument text:
+  ; such a folder gets no copy of the log.
+  StrCpy $1 0
+  find_comma:
+    StrCpy $2 $INSTDIR 1 $1
+    StrCmp $2 "," no_copy
+    IntOp $1 $1 + 1
+    StrCmp $2 "" 0 find_comma
+
+  ; Last step: Tarvik makes Logs\Setup\ and copies the log there. The log
+  ; may stay open: Tarvik copies what it holds so far.
   ExecWait '"$PLUGINSDIR\Tarvik.exe" $PLUGINSDIR\setup.log,$INSTDIR\Logs\Setup\,setup.log'
+  ; Tarvik says nothing: the copy itself is the only sign that it arrived.
+  IfFileExists "$INSTDIR\Logs\Setup\setup.log" copied
+  no_copy:
+    DetailPrint "The setup log was not copied to $INSTDIR\Logs\Setup"
+  copied:
+  FileClose $0
 SectionEnd

@@ -2,32 +2,44 @@
 // for it and passes on its exit code: Wine's own start-up would re-quote it.
 // "\uXXXX" stands for one UTF-16 unit, so a row can pass a lone surrogate.
 // TARVIK_PROGRAM, when set, names the program apart, as installers do.
-// TARVIK_HOLD names a file (wildcards allowed) that, as soon as it appears,
-// is held open for a second, shared for reading only, as scanners do.
+// TARVIK_HOLD, "PATTERN[|MS[|SHARE]]", names a file (wildcards allowed) that,
+// as soon as it appears, is held open for MS milliseconds (1000), sharing
+// SHARE (1, reading only) as scanners do; one never held is said on output.
+// TARVIK_LOG names a log kept open for writing, sharing reading only, while
+// the program runs, as installers keep theirs: "early" is written before it
+// starts, "late" after it ends.
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
-void Hold(const wchar_t* pattern) {
+void Hold(std::wstring pattern) {
+    const size_t bar = pattern.find(L'|');
+    const DWORD ms = bar == std::wstring::npos ? 1000 : std::stoul(pattern.substr(bar + 1));
+    const size_t share = pattern.find(L'|', bar == std::wstring::npos ? bar : bar + 1);
+    const DWORD sharing = share == std::wstring::npos ? 1 : std::stoul(pattern.substr(share + 1));
+    pattern.erase(std::min(bar, pattern.size()));
     std::wstring name(pattern);
     name.erase(name.find_last_of(L"\\/") + 1);
     WIN32_FIND_DATAW entry;
     for (int tries = 0; tries < 100000; ++tries) {
-        HANDLE search = ::FindFirstFileW(pattern, &entry);
+        HANDLE search = ::FindFirstFileW(pattern.c_str(), &entry);
         HANDLE held = search == INVALID_HANDLE_VALUE
                           ? search
-                          : ::CreateFileW((name + entry.cFileName).c_str(), GENERIC_READ,
-                                          FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+                          : ::CreateFileW((name + entry.cFileName).c_str(), GENERIC_READ, sharing,
+                                          nullptr, OPEN_EXISTING, 0, nullptr);
         if (search != INVALID_HANDLE_VALUE) {
             ::FindClose(search);
         }
         if (held != INVALID_HANDLE_VALUE) {
-            ::Sleep(1000);
+            ::Sleep(ms);
             ::CloseHandle(held);
             return;
         }
     }
+    std::printf("held nothing: %ls\n", pattern.c_str());
 }
 
 int wmain() {
@@ -41,6 +53,12 @@ int wmain() {
     }
     const wchar_t* program = _wgetenv(L"TARVIK_PROGRAM");
     program = program != nullptr && *program != L'\0' ? program : nullptr;
+    const wchar_t* log = _wgetenv(L"TARVIK_LOG");
+    HANDLE logFile = log == nullptr ? INVALID_HANDLE_VALUE
+                                    : ::CreateFileW(log, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                                                    OPEN_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    ::WriteFile(logFile, "early\n", 6, &written, nullptr);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
@@ -57,6 +75,8 @@ int wmain() {
         Hold(hold);
     }
     ::WaitForSingleObject(process.hProcess, INFINITE);
+    ::WriteFile(logFile, "late\n", 5, &written, nullptr);
+    ::CloseHandle(logFile);
     DWORD code = 1;
     ::GetExitCodeProcess(process.hProcess, &code);
     return static_cast<int>(code);

@@ -19,9 +19,12 @@
 # strace=OPTIONS, setup=COMMAND (before the run), during=COMMAND (while),
 # split (Linux: the text is an argument list split at "|"), cmd (Windows: the
 # text is the whole command line, written with "\", {P} the program),
-# app=PATH (Windows: names the program apart), hold=PATTERN (Windows: a file
-# held open for a second once it appears). Every run must end by itself,
-# print nothing and exit 0, and no temporary file may stay behind.
+# app=PATH (Windows: names the program apart), hold=PATTERN[|MS[|SHARE]]
+# (Windows: a file held open, for a second and shared for reading unless told,
+# once it appears; a row whose file was never held runs again), log=FILE
+# (Windows: a log kept open for writing during the run, "early" written
+# before, "late" after). Every run must end by itself, print nothing and exit
+# 0, and no temporary file may stay behind.
 # shellcheck disable=SC2016,SC2034
 
 # Splitting and joining.
@@ -87,10 +90,17 @@ row noproc-as-user L 'a.log=new;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/
 row noproc-unreadable-old-target L 'a.log=new;Logs/a.log=old#260' 'a.log,Logs/,a.log' '!holds Logs/a.log new && bits Logs/a.log 200 && is "ACL of Logs/a.log" "" "$(getfacl -s Logs/a.log)"' root noproc user 'setup=setfacl -dm u:0:rw Logs'
 # Windows: the copy takes the target's place in one rename, and nothing else is touched.
 row link-source-to-target-name W 'Logs/a.log=old;Logs/l->a.log' 'Logs/a.log,Logs/,l' 'Logs/;Logs/a.log=old;Logs/l=old'
-row planted-second-name W 'a.log=@64M;secret=keep;Logs/' 'a.log,Logs/,a.log' '!rm -f Logs/~tarvik-*-1.tmp && same a.log Logs/a.log && holds secret keep' 'during=for _ in {1..5000}; do t=(Logs/~tarvik-*-0.tmp) && [ -e "$t" ] && ln -s ../secret "${t%0.tmp}1.tmp" && break; done'
+row planted-second-name W 'a.log=@64M;secret=keep;Logs/' 'a.log,Logs/,a.log' '!rm -f Logs/~tarvik-*-1.tmp && same a.log Logs/a.log && holds secret keep' 'during=for _ in {1..500}; do t=(Logs/~tarvik-*-0.tmp) && [ -e "$t" ] && ln -s ../secret "${t%0.tmp}1.tmp" && exit; sleep 0.01; done; false'
 row killed-in-rename W 'a.log=new;Logs/a.log=old' '{R}/a.log,Logs/,a.log' '!kill $(cat ../strace) && sleep 1 && rm -f Logs/~tarvik-* && only Logs a.log' kill=1 setup=slow_renames during=kill_in_rename
 row target-held-briefly W 'a.log=new;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' 'hold=Logs\a.log'
 row own-copy-held-briefly W 'a.log=@64M;Logs/a.log=old' 'a.log,Logs/,a.log' '!same a.log Logs/a.log' 'hold=Logs\~tarvik-*'
+# Windows: a log still open for writing, busy own files, in-place turns and neighbours' files (both Wines).
+row live-log-new-target W 'a.log=' 'a.log,Logs/,a.log' '!holds Logs/a.log early && holds a.log "$(printf "early\nlate")"' log=a.log
+row live-log-replaced W 'a.log=;Logs/a.log=old' 'a.log,Logs/,a.log' '!holds Logs/a.log early && holds a.log "$(printf "early\nlate")"' log=a.log
+row missing-source-spares-names W 'Logs/' 'a.log,Logs/,a.log' '!n=$(ls Logs | wc -l) && rm Logs/~* && is "files beside" 4096 "$n"' 'setup=touch Logs/~tarvik-{1..4096}-0.tmp'
+row held-own-copy-flushed W 'a.log=@1M;Logs/a.log=old' 'a.log,Logs/,a.log' '!same a.log Logs/a.log && grep -q "fsync(.*tarvik-" ../fsyncs' 'hold=Logs\~tarvik-*|5000' 'strace=-y -e trace=fsync -o ../fsyncs'
+row in-place-runs-take-turns W 'Logs/#555;Logs/t.log=old' 's{i},Logs/,t.log' '!one_of Logs/t.log' user par=8
+row mount-point-not-in-place W 'a.log=new;Logs/a.log=old;b=old' 'a.log,Logs/,a.log' '!holds Logs/a.log old' root 'setup=mount --bind b Logs/a.log'
 row read-only-source-renamed W 'a.log=new#444;Logs/a.log=old' 'a.log,Logs/,a.log' '!holds Logs/a.log new && [ "$(stat -c %i Logs/a.log)" != "$(cat ../ino)" ]' user 'setup=stat -c %i Logs/a.log >../ino'
 row slash-separates W 'a.log=new' '"{P}" a.log,Logs/A/B/,a.log' 'Logs/;Logs/A/;Logs/A/B/;Logs/A/B/a.log=new;a.log=new' cmd
 row mixed-separators W 'a.log=new' '"{P}" a.log,Logs/A\B/,a.log' 'Logs/;Logs/A/;Logs/A/B/;Logs/A/B/a.log=new;a.log=new' cmd

@@ -93,7 +93,7 @@ platform::Text OwnName(const platform::Text& target, unsigned count) {
 // What CopyFileA refuses to write over: a folder, a read-only file, and a
 // hidden or system file unless the source carries the same attribute (it
 // opens the target as CreateFile's CREATE_ALWAYS does, with the source's
-// attributes). The replace keeps to the same rule.
+// attributes). The replace and the write in place keep to the same rule.
 bool RefusedTarget(DWORD target, DWORD source) {
     if ((target & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
         return true;
@@ -103,9 +103,9 @@ bool RefusedTarget(DWORD target, DWORD source) {
 }
 
 // Failures that come from the new name beside the target, not from the copy
-// itself: the folder takes no new file, or the name, longer than the
-// target's, passes the path length limit. The target may still take an
-// in-place copy.
+// itself: the folder takes no new file (or none the run could later rename or
+// remove), or the name, longer than the target's, passes the path length
+// limit. The target may still take an in-place copy.
 bool NameRefused(DWORD error) {
     return error == ERROR_ACCESS_DENIED || error == ERROR_PATH_NOT_FOUND ||
            error == ERROR_FILENAME_EXCED_RANGE;
@@ -117,32 +117,44 @@ bool NameTaken(DWORD error) {
 }
 
 // Failures where the target stays as it was but cannot be replaced, while
-// writing into it may still be allowed.
+// writing into it may still be allowed. Any other failure of the rename (a
+// target that is a mount point, a lost network) leaves the target alone.
 bool ReplaceRefused(DWORD error) {
     return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
 }
 
-// Another process holds the file for a moment: virus scanners, indexers and
-// sync clients open new files as they appear, most without letting others
-// rename or delete them meanwhile.
-bool Busy(DWORD error) {
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
-           error == ERROR_LOCK_VIOLATION;
+// What CopyFileA refuses that reading with full sharing may still do: its
+// source open shares reading and deletion only (Wine's shares writing too),
+// so a log that its writer still holds open cannot be copied by it.
+bool CopyRefused(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+           error == ERROR_ACCESS_DENIED;
 }
 
-// How long a busy file is waited for, in all, before the step gives up.
-constexpr DWORD kBusyPatienceMs = 2000;
+// Another process holds the file for a while: virus scanners, indexers and
+// sync clients open new files as they appear, most without letting others
+// write, rename or delete them meanwhile. Access denied is a folder's or a
+// file's rule and does not pass by waiting.
+bool Busy(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+// How long a busy file is waited for, in all, at each step: scanners and sync
+// clients most often let go within a few seconds.
+constexpr DWORD kBusyPatienceMs = 10000;
+// How long a write in place waits for another run's write to the same target.
+constexpr DWORD kTurnPatienceMs = 50000;
 
 // Repeats a step that fails as Busy, waiting a little longer each time; the
 // last failure's reason stays for the caller.
-template <typename Step> bool Retry(Step step) {
+template <typename Step> bool Retry(Step step, DWORD patience = kBusyPatienceMs) {
     DWORD waited = 0;
     for (DWORD wait = 10;; wait = std::min<DWORD>(wait * 2, 250)) {
         if (step()) {
             return true;
         }
         const DWORD error = ::GetLastError();
-        if (!Busy(error) || waited >= kBusyPatienceMs) {
+        if (!Busy(error) || waited >= patience) {
             ::SetLastError(error);
             return false;
         }
@@ -175,12 +187,13 @@ class Handle {
     HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
 
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
 // Opens an existing file itself, not what a link at its name leads to, and
 // lets others read, write, rename and delete it meanwhile.
 HANDLE OpenEntry(const platform::Text& path, DWORD access) {
-    return ::CreateFileW(path.c_str(), access,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    return ::CreateFileW(path.c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
 // A folder, or a link of any kind (symbolic link, junction): nothing the
@@ -189,20 +202,17 @@ bool FolderOrLink(const BY_HANDLE_FILE_INFORMATION& info) {
     return (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0;
 }
 
-// A plain file with one name: neither a folder nor a link, nor a name that
-// someone added to a file of theirs.
-bool PlainFile(const BY_HANDLE_FILE_INFORMATION& info) {
-    return !FolderOrLink(info) && info.nNumberOfLinks == 1;
-}
-
 // The parts of the replaced file's security that the copy takes over.
 constexpr SECURITY_INFORMATION kKeptSecurity =
     OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
 
 // What a replace carries over from the file it replaces, which the rename
-// alone would lose: its security (owner and access list) and creation time.
+// alone would lose: its security and creation time. The owner is kept apart
+// from the access list, since only a privileged run may give a new file an
+// owner other than itself.
 struct Kept {
-    std::vector<char> security; // self-relative; empty when there is none to keep
+    std::vector<char> security; // self-relative: owner and access list
+    std::vector<char> access;   // self-relative: the access list alone
     FILETIME created{};
 };
 
@@ -213,6 +223,16 @@ struct Kept {
 bool SecurityIsKept() {
     const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
     return ntdll == nullptr || ::GetProcAddress(ntdll, "wine_get_version") == nullptr;
+}
+
+std::vector<char> ReadSecurity(HANDLE file, SECURITY_INFORMATION parts) {
+    DWORD size = 0;
+    ::GetKernelObjectSecurity(file, parts, nullptr, 0, &size);
+    std::vector<char> security(size);
+    if (size == 0 || !::GetKernelObjectSecurity(file, parts, security.data(), size, &size)) {
+        security.clear();
+    }
+    return security;
 }
 
 // Reads what the target keeps, from a plain file only: a link at the target
@@ -226,30 +246,11 @@ Kept ReadKept(const platform::Text& target) {
         return kept;
     }
     kept.created = info.ftCreationTime;
-    if (!SecurityIsKept()) {
-        return kept;
-    }
-    DWORD size = 0;
-    ::GetKernelObjectSecurity(old.Get(), kKeptSecurity, nullptr, 0, &size);
-    kept.security.resize(size);
-    if (size == 0 ||
-        !::GetKernelObjectSecurity(old.Get(), kKeptSecurity, kept.security.data(), size, &size)) {
-        kept.security.clear();
+    if (SecurityIsKept()) {
+        kept.security = ReadSecurity(old.Get(), kKeptSecurity);
+        kept.access = ReadSecurity(old.Get(), DACL_SECURITY_INFORMATION);
     }
     return kept;
-}
-
-// Gives the copy the replaced file's security where the run may set it: an
-// owner other than the run's own needs a privilege that most runs lack, and
-// the access list alone is set then.
-void ApplySecurity(HANDLE copy, const Kept& kept) {
-    if (kept.security.empty()) {
-        return;
-    }
-    const PSECURITY_DESCRIPTOR security = const_cast<char*>(kept.security.data());
-    if (!::SetKernelObjectSecurity(copy, kKeptSecurity, security)) {
-        ::SetKernelObjectSecurity(copy, DACL_SECURITY_INFORMATION, security);
-    }
 }
 
 // Sets attributes and, when given, the creation time; zero times stay.
@@ -262,111 +263,282 @@ bool SetBasics(HANDLE file, DWORD attributes, const FILETIME& created) {
     return ::SetFileInformationByHandle(file, FileBasicInfo, &basics, sizeof basics) != FALSE;
 }
 
-// The run's own copy beside the target, held open from its making to its
-// placing or removal, so that every step acts on this file and not on
-// whatever someone may have put at its name meanwhile.
+// Opens the source to read it whatever else holds it: a log is often still
+// open for writing by the program that keeps it. One that nobody may read
+// meanwhile is waited for like any busy file.
+bool OpenSource(const platform::Text& source, Handle& in, BY_HANDLE_FILE_INFORMATION& info) {
+    return Retry([&] {
+               return in.Reset(::CreateFileW(source.c_str(), GENERIC_READ, kShareAll, nullptr,
+                                             OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+           }) &&
+           ::GetFileInformationByHandle(in.Get(), &info) && !FolderOrLink(info);
+}
+
+// Writes all of the source from where it stands to its end into the file
+// from its start, and cuts the file there: what the source held at the
+// moment, as a reader sees it.
+bool Pour(HANDLE in, HANDLE out) {
+    static char buffer[1 << 16];
+    LARGE_INTEGER start{};
+    if (!::SetFilePointerEx(out, start, nullptr, FILE_BEGIN)) {
+        return false;
+    }
+    for (;;) {
+        DWORD got = 0;
+        DWORD put = 0;
+        if (!::ReadFile(in, buffer, sizeof buffer, &got, nullptr)) {
+            return false;
+        }
+        if (got == 0) {
+            return ::SetEndOfFile(out) != FALSE;
+        }
+        if (!::WriteFile(out, buffer, got, &put, nullptr) || put != got) {
+            return false;
+        }
+    }
+}
+
+// The run's own file beside the target. The run makes it itself and keeps a
+// handle on it from its making to its placing or removal; every later step
+// opens it anew through that handle with the access the step needs, so no
+// step acts on whatever someone may have put at its name meanwhile.
 struct OwnCopy {
     platform::Text name;
-    Handle file;
+    Handle file; // attributes only: takes no part in sharing
     DWORD attributes = 0;
+    DWORD volume = 0; // with the index: the identity the name must keep
+    DWORD indexHigh = 0;
+    DWORD indexLow = 0;
+    bool stuck = false; // another process held it past all patience
 };
 
-// Opens the copy just made (a scanner may hold it for a moment) and makes
-// sure it is still the plain file that CopyFileA wrote.
-bool OpenCopy(OwnCopy& copy) {
-    const DWORD access = DELETE | READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
-    BY_HANDLE_FILE_INFORMATION info;
-    // Taking the owner over needs WRITE_OWNER, which a folder's rules may
-    // withhold; Wine refuses FILE_WRITE_ATTRIBUTES on a read-only file, yet
-    // sets its attributes through any handle.
-    if (!Retry([&] {
-            return copy.file.Reset(
-                       OpenEntry(copy.name, access | FILE_WRITE_ATTRIBUTES | WRITE_OWNER)) ||
-                   copy.file.Reset(OpenEntry(copy.name, access | FILE_WRITE_ATTRIBUTES)) ||
-                   copy.file.Reset(OpenEntry(copy.name, access));
-        })) {
-        return false;
+// The handle on the run's own file for one step; a busy file is waited for.
+bool Reopen(OwnCopy& copy, DWORD access, Handle& step) {
+    if (Retry([&] { return step.Reset(::ReOpenFile(copy.file.Get(), access, kShareAll, 0)); })) {
+        return true;
     }
-    if (!::GetFileInformationByHandle(copy.file.Get(), &info) || !PlainFile(info)) {
-        copy.file.Reset(INVALID_HANDLE_VALUE);
-        return false;
-    }
-    copy.attributes = info.dwFileAttributes;
-    return true;
+    copy.stuck = copy.stuck || Busy(::GetLastError());
+    return false;
 }
 
-// Puts the copy's data on disk before its name takes the target's place, so
-// that a power loss cannot leave an empty target. Flushing needs write
-// access, so a read-only copy is writable for that moment only.
-void FlushCopy(OwnCopy& copy, const FILETIME& created) {
-    const DWORD readOnly = copy.attributes & FILE_ATTRIBUTE_READONLY;
-    SetBasics(copy.file.Get(), copy.attributes & ~readOnly, created);
-    Handle writer;
-    if (Retry([&] { return writer.Reset(OpenEntry(copy.name, GENERIC_WRITE)); })) {
-        ::FlushFileBuffers(writer.Get());
-    }
-    if (readOnly != 0) {
-        SetBasics(copy.file.Get(), copy.attributes, FILETIME{});
-    }
-}
-
-// Removes the run's own copy through the handle held on it, never by a name
-// that someone else may have taken meanwhile. It goes when the last handle on
-// it closes, a scanner's included.
+// Marks the run's own file for removal through the handle the run holds on
+// it. It goes when the last handle on it closes, a scanner's included.
 void DiscardCopy(OwnCopy& copy) {
-    SetBasics(copy.file.Get(), copy.attributes & ~DWORD{FILE_ATTRIBUTE_READONLY}, FILETIME{});
+    Handle deleter;
     FILE_DISPOSITION_INFO disposition{};
     disposition.DeleteFile = TRUE;
-    Retry([&] {
-        return ::SetFileInformationByHandle(copy.file.Get(), FileDispositionInfo, &disposition,
-                                            sizeof disposition) != FALSE;
-    });
+    SetBasics(copy.file.Get(), copy.attributes & ~DWORD{FILE_ATTRIBUTE_READONLY}, FILETIME{});
+    if (Reopen(copy, DELETE | SYNCHRONIZE, deleter)) {
+        ::SetFileInformationByHandle(deleter.Get(), FileDispositionInfo, &disposition,
+                                     sizeof disposition);
+    }
     copy.file.Reset(INVALID_HANDLE_VALUE);
 }
 
-// Copies the source to a new name of this run beside the target, with
-// CopyFileA as for any copy. Fail-if-exists makes the name afresh: it never
-// writes into whatever stands at it, a link someone planted included.
-bool CopyBeside(CopyFileAType copyFileA, const std::string& narrowSource,
-                const platform::Text& target, OwnCopy& copy) {
-    std::string narrow;
+// Makes the run's own file under a fresh name beside the target, with the
+// replaced file's security from its making, so that the copy never stands
+// under other access. A name taken already (a killed run's leftover, another
+// machine's run in a shared folder, a link someone planted) is stepped past,
+// never written into or removed. A folder that lets the run make a file but
+// not rename or remove it refuses the name: the run's file goes at once.
+bool MakeCopy(const platform::Text& target, const Kept& kept, OwnCopy& copy) {
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, FALSE};
     for (unsigned count = 0; count < 100; ++count) {
         copy.name = OwnName(target, count);
-        if (!ToCodePage(copy.name, narrow)) {
-            ::SetLastError(ERROR_INVALID_NAME);
-            return false;
-        }
-        if (copyFileA(narrowSource.c_str(), narrow.c_str(), TRUE) == 1) {
-            return true;
-        }
-        const DWORD error = ::GetLastError();
-        if (!NameTaken(error)) {
-            // A copy that failed midway (a full disk) leaves what CopyFileA
-            // wrote of it; a refused name was never made.
-            if (!NameRefused(error) && OpenCopy(copy)) {
-                DiscardCopy(copy);
+        Handle made;
+        // The owner needs a privilege; without it the access list alone.
+        for (const std::vector<char>* security : {&kept.security, &kept.access}) {
+            attributes.lpSecurityDescriptor =
+                security->empty() ? nullptr : const_cast<char*>(security->data());
+            if (made.Reset(::CreateFileW(copy.name.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                         kShareAll, &attributes, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                         nullptr)) ||
+                security->empty() || ::GetLastError() != ERROR_INVALID_OWNER) {
+                break;
             }
-            ::SetLastError(error);
+        }
+        if (made.Get() == INVALID_HANDLE_VALUE) {
+            if (NameTaken(::GetLastError())) {
+                continue;
+            }
             return false;
         }
+        BY_HANDLE_FILE_INFORMATION info;
+        Handle mayDelete;
+        const bool held =
+            copy.file.Reset(::ReOpenFile(made.Get(),
+                                         FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE,
+                                         kShareAll, 0)) &&
+            ::GetFileInformationByHandle(made.Get(), &info) &&
+            mayDelete.Reset(::ReOpenFile(made.Get(), DELETE | SYNCHRONIZE, kShareAll, 0));
+        if (!held) {
+            FILE_DISPOSITION_INFO disposition{};
+            disposition.DeleteFile = TRUE;
+            ::SetFileInformationByHandle(made.Get(), FileDispositionInfo, &disposition,
+                                         sizeof disposition);
+            copy.file.Reset(INVALID_HANDLE_VALUE);
+            ::SetLastError(ERROR_ACCESS_DENIED);
+            return false;
+        }
+        copy.volume = info.dwVolumeSerialNumber;
+        copy.indexHigh = info.nFileIndexHigh;
+        copy.indexLow = info.nFileIndexLow;
+        return true;
     }
     return false;
 }
 
-// The copy takes the target's place in one rename: at every instant the
-// target path names the old file or the whole new one, and a link at the
-// target is replaced itself. Security follows through the handle, which
-// still holds the copy under its new name.
-bool PlaceCopy(OwnCopy& copy, const platform::Text& target, const Kept& kept) {
-    FlushCopy(copy, kept.created);
-    if (!Retry([&] {
-            return ::MoveFileExW(copy.name.c_str(), target.c_str(),
-                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
-        })) {
+// Whether the name still stands for the run's own file: CopyFileA writes by
+// name, and only a file of that identity holds what it wrote.
+bool StillOwn(const OwnCopy& copy) {
+    Handle named;
+    BY_HANDLE_FILE_INFORMATION info;
+    return named.Reset(OpenEntry(copy.name, FILE_READ_ATTRIBUTES)) &&
+           ::GetFileInformationByHandle(named.Get(), &info) &&
+           info.dwVolumeSerialNumber == copy.volume && info.nFileIndexHigh == copy.indexHigh &&
+           info.nFileIndexLow == copy.indexLow;
+}
+
+// Fills the run's own file and puts it on disk, with the writer left open
+// for the flush. CopyFileA copies as for any file; where it refuses the
+// source (its writer still holds it, or a scanner holds the run's file), the
+// source is read with full sharing into the run's file through its handle,
+// with the source's attributes and last-write time as CopyFileA gives them.
+bool FillCopy(CopyFileAType copyFileA, const std::string& narrowSource,
+              const platform::Text& source, OwnCopy& copy, const FILETIME& created) {
+    std::string narrow;
+    BY_HANDLE_FILE_INFORMATION info;
+    Handle writer;
+    if (!ToCodePage(copy.name, narrow)) {
+        ::SetLastError(ERROR_INVALID_NAME);
         return false;
     }
-    ApplySecurity(copy.file.Get(), kept);
+    if (copyFileA(narrowSource.c_str(), narrow.c_str(), FALSE) == 1) {
+        if (!StillOwn(copy) || !::GetFileInformationByHandle(copy.file.Get(), &info)) {
+            ::SetLastError(ERROR_FILE_NOT_FOUND);
+            return false;
+        }
+        // Writing needs a file that is not read-only, for the flush's moment.
+        SetBasics(copy.file.Get(), info.dwFileAttributes & ~DWORD{FILE_ATTRIBUTE_READONLY},
+                  created);
+        if (!Reopen(copy, GENERIC_WRITE, writer)) {
+            return false;
+        }
+    } else {
+        Handle in;
+        if (!CopyRefused(::GetLastError()) || !OpenSource(source, in, info)) {
+            return false;
+        }
+        if (!Reopen(copy, GENERIC_WRITE, writer) || !Pour(in.Get(), writer.Get()) ||
+            !::SetFileTime(writer.Get(), nullptr, nullptr, &info.ftLastWriteTime)) {
+            return false;
+        }
+        SetBasics(copy.file.Get(), info.dwFileAttributes & ~DWORD{FILE_ATTRIBUTE_READONLY},
+                  created);
+    }
+    copy.attributes = info.dwFileAttributes &
+                      (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                       FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+    // A power loss must not leave an empty target: no rename without it.
+    if (!::FlushFileBuffers(writer.Get())) {
+        return false;
+    }
+    writer.Reset(INVALID_HANDLE_VALUE);
+    if ((copy.attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        SetBasics(copy.file.Get(), copy.attributes, FILETIME{});
+    }
     return true;
+}
+
+// Older MinGW headers name this class only for newer systems' builds.
+constexpr auto kRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+
+// Renames the run's file through its handle over the target. POSIX
+// semantics (Windows 10 1809 and later, on NTFS) replace a target that a
+// viewer holds open with delete sharing; elsewhere the plain replace, and
+// where a file system takes no rename by handle, the rename by name. The new
+// name is the target's full path as the system resolves it (a trailing dot
+// or blank dropped, as every open of that path does), written verbatim.
+bool RenameCopy(HANDLE deleter, const platform::Text& copyName, const platform::Text& target) {
+    platform::Text name(32768, L'\0');
+    DWORD length = ::GetFullPathNameW(target.c_str(), 32768, name.data(), nullptr);
+    length = length < 32768 ? length : 0;
+    name.resize(length);
+    if (name.rfind(L"\\\\", 0) != 0) {
+        name.insert(0, L"\\\\?\\");
+    } else if (name.rfind(L"\\\\?\\", 0) != 0 && name.rfind(L"\\\\.\\", 0) != 0) {
+        name.replace(0, 2, L"\\\\?\\UNC\\");
+    }
+    const DWORD size = static_cast<DWORD>(sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t));
+    std::vector<char> buffer(size);
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+    name.copy(rename->FileName, name.size());
+    rename->Flags = FILE_RENAME_FLAG_REPLACE_IF_EXISTS | FILE_RENAME_FLAG_POSIX_SEMANTICS;
+    if (length == 0) {
+        ::SetLastError(ERROR_INVALID_NAME);
+    } else if (::SetFileInformationByHandle(deleter, kRenameInfoEx, rename, size)) {
+        return true;
+    }
+    DWORD error = ::GetLastError();
+    if (Busy(error) || error == ERROR_ACCESS_DENIED) {
+        return false;
+    }
+    rename->Flags = 0;
+    rename->ReplaceIfExists = TRUE;
+    if (error != ERROR_INVALID_NAME &&
+        ::SetFileInformationByHandle(deleter, FileRenameInfo, rename, size)) {
+        return true;
+    }
+    error = ::GetLastError();
+    if (Busy(error) || error == ERROR_ACCESS_DENIED) {
+        return false;
+    }
+    return ::MoveFileExW(copyName.c_str(), target.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+// The copy takes the target's place in one rename: at every instant the
+// target path names the old file or the whole new one, and a link at the
+// target is replaced itself.
+bool PlaceCopy(OwnCopy& copy, const platform::Text& target) {
+    Handle deleter;
+    if (!Reopen(copy, DELETE | SYNCHRONIZE, deleter)) {
+        return false;
+    }
+    return Retry([&] { return RenameCopy(deleter.Get(), copy.name, target); });
+}
+
+// Writes the source into the target itself: not atomic, and only where the
+// target cannot be replaced but may be written. Runs that write one target in
+// place take turns by a lock on it (a byte far past any end, so no one's
+// reading or writing meets it), which other machines' runs on a shared
+// folder see too: the target is always one whole source.
+bool WriteInPlace(const platform::Text& source, const platform::Text& target) {
+    Handle in;
+    Handle out;
+    BY_HANDLE_FILE_INFORMATION info;
+    BY_HANDLE_FILE_INFORMATION old;
+    OVERLAPPED turn{};
+    turn.Offset = 0xFFFFFFFE;
+    turn.OffsetHigh = 0x7FFFFFFF;
+    if (!OpenSource(source, in, info) || !Retry([&] {
+            return out.Reset(OpenEntry(target, GENERIC_WRITE | FILE_READ_ATTRIBUTES));
+        }) ||
+        !::GetFileInformationByHandle(out.Get(), &old) || FolderOrLink(old) ||
+        !Retry(
+            [&] {
+                return ::LockFileEx(out.Get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY,
+                                    0, 1, 0, &turn) != FALSE;
+            },
+            kTurnPatienceMs)) {
+        return false;
+    }
+    const bool written = Pour(in.Get(), out.Get()) &&
+                         ::SetFileTime(out.Get(), nullptr, nullptr, &info.ftLastWriteTime) &&
+                         ::FlushFileBuffers(out.Get());
+    ::UnlockFileEx(out.Get(), 0, 1, 0, &turn);
+    return written;
 }
 
 } // namespace
@@ -374,6 +546,8 @@ bool PlaceCopy(OwnCopy& copy, const platform::Text& target, const Kept& kept) {
 namespace platform {
 
 bool CopyOneFile(const Text& source, const Text& target) {
+    // A path the code page cannot hold is left alone on both sides: CopyFileA
+    // would name some other file, and the copy keeps to what it can reach.
     std::string narrowSource;
     std::string narrowTarget;
     const CopyFileAType copyFileA = BoundCopyFileA();
@@ -386,28 +560,20 @@ bool CopyOneFile(const Text& source, const Text& target) {
         RefusedTarget(targetAttributes, ::GetFileAttributesW(source.c_str()))) {
         return false;
     }
-    // Writing into the target, as CopyFileA alone does: not atomic, and only
-    // for a target whose folder refuses the new file or the rename while the
-    // target itself may still be written.
-    const auto copyInPlace = [&] {
-        return copyFileA(narrowSource.c_str(), narrowTarget.c_str(), 0) == 1;
-    };
-
     // The copy goes to a new file beside the target, so that a copy that
     // fails midway (a full disk) leaves the target as it was.
+    const Kept kept = ReadKept(target);
     OwnCopy copy;
-    if (!CopyBeside(copyFileA, narrowSource, target, copy)) {
-        return NameRefused(::GetLastError()) && copyInPlace();
+    if (!MakeCopy(target, kept, copy)) {
+        return NameRefused(::GetLastError()) && WriteInPlace(source, target);
     }
-    if (!OpenCopy(copy)) {
-        return false;
-    }
-    if (PlaceCopy(copy, target, ReadKept(target))) {
+    if (FillCopy(copyFileA, narrowSource, source, copy, kept.created) && PlaceCopy(copy, target)) {
         return true;
     }
     const DWORD error = ::GetLastError();
+    const bool inPlace = copy.stuck || ReplaceRefused(error);
     DiscardCopy(copy);
-    return ReplaceRefused(error) && copyInPlace();
+    return inPlace && WriteInPlace(source, target);
 }
 
 } // namespace platform
