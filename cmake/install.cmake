@@ -1,8 +1,9 @@
 # What a user receives. The Windows program installs beside the texts of the
 # release zip, with the line ends Windows readers expect. The Linux program
-# installs as a command with its manual page, copyright and changelog:
-# debian/rules builds the Debian package from exactly these rules, so
-# `cmake --install --strip` into a prefix and the package hold the same files.
+# installs as a command with its manual page and copyright: debian/rules
+# builds the Debian package from exactly these rules, so `cmake --install
+# --strip` into a prefix and the package hold the same files, the package
+# adding its changelog (debian/changelog, Debian's place for it).
 
 # Installed folders are 0755 whatever the umask of the machine that builds.
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
@@ -24,19 +25,25 @@ include(GNUInstallDirs)
 
 # The manual page names the version in its footer. gzip -n leaves out the
 # name and time stamp, so the same text always compresses to the same bytes.
+# Its date is the top changelog entry's, as its version is: "December 7, 2026".
+file(STRINGS debian/changelog _tarvik_trailer REGEX "^ -- " LIMIT_COUNT 1)
+if(NOT _tarvik_trailer MATCHES ", 0?([0-9]+) ([A-Z][a-z][a-z]) ([0-9]+) ")
+  message(FATAL_ERROR "no date in the top entry of debian/changelog: \"${_tarvik_trailer}\"")
+endif()
+set(_tarvik_months Jan January Feb February Mar March Apr April May May Jun June Jul July
+                   Aug August Sep September Oct October Nov November Dec December)
+list(FIND _tarvik_months "${CMAKE_MATCH_2}" _tarvik_month)
+math(EXPR _tarvik_month "${_tarvik_month} + 1")
+list(GET _tarvik_months ${_tarvik_month} _tarvik_month)
+set(TARVIK_MANUAL_DATE "${_tarvik_month} ${CMAKE_MATCH_1}, ${CMAKE_MATCH_3}")
 configure_file(doc/tarvik.1 ${CMAKE_CURRENT_BINARY_DIR}/tarvik.1 @ONLY)
-configure_file(debian/changelog ${CMAKE_CURRENT_BINARY_DIR}/changelog COPYONLY)
-foreach(_tarvik_doc tarvik.1 changelog)
-  add_custom_command(
-    OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/${_tarvik_doc}.gz
-    COMMAND gzip -9nkf ${CMAKE_CURRENT_BINARY_DIR}/${_tarvik_doc}
-    DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/${_tarvik_doc}
-    VERBATIM)
-endforeach()
-add_custom_target(tarvik_docs ALL DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/tarvik.1.gz
-                                          ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz)
+add_custom_command(
+  OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/tarvik.1.gz
+  COMMAND gzip -9nkf ${CMAKE_CURRENT_BINARY_DIR}/tarvik.1
+  DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/tarvik.1
+  VERBATIM)
+add_custom_target(tarvik_docs ALL DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/tarvik.1.gz)
 
 install(TARGETS tarvik RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/tarvik.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES debian/copyright ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz
-        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES debian/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})

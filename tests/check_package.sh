@@ -1,7 +1,8 @@
 #!/bin/sh
 # What a release in dist/ holds: checksums that verify, every file the README
 # names, the package's files (the same as an install from the build folder,
-# whose program is built with other flags), the version in the manual page,
+# whose program is built with other flags, and the package's changelog), the
+# shared C++ runtime, the version and date in the manual page,
 # a stripped program that copies as the README says, and the zip's members
 # in Windows line ends, its README's NSIS section the same as the README's.
 # Usage: check_package.sh DIST BUILD_FOLDER
@@ -15,20 +16,22 @@ for name in $(grep -o 'tarvik[-_][0-9][0-9.]*[-_.][a-z0-9_.]*[a-z]' "$readme" | 
     test -e "$dist/$name" || { echo "FAIL: README names $name, not in the release" && exit 1; }
 done
 deb=$(echo "$dist"/tarvik_*_amd64.deb)
-version=$(dpkg-deb -f "$deb" Version)
-dpkg-deb -f "$deb" Section Depends Static-Built-Using | tr '\n' ' ' |
-    grep -q '^Section: utils Depends: libc6 (>= [^)]*) Static-Built-Using: gcc-[0-9]* (= '
+version=$(dpkg-deb -f "$deb" Version) && version=${version%-*}
+dpkg-deb -f "$deb" Section Depends | tr '\n' ' ' | grep -q '^Section: utils Depends: libc6 (>= [^)]*), .*libstdc++6 '
 dpkg-deb -x "$deb" "$work/deb"
 cmake --install "$2" --prefix "$work/install" --strip >/dev/null
 (cd "$work/install" && find . ! -type d | sort | tr '\n' ' ') | grep -qx "./bin/tarvik \
-./share/doc/tarvik/changelog.gz ./share/doc/tarvik/copyright ./share/man/man1/tarvik.1.gz "
-# The package adds only its lintian notes.
-rm -r "$work/deb/usr/share/lintian"
+./share/doc/tarvik/copyright ./share/man/man1/tarvik.1.gz "
+# The package adds only its lintian notes and Debian's changelog and notes.
+rm -r "$work/deb/usr/share/lintian" "$work/deb/usr/share/doc/tarvik/"*.Debian*
 diff -r -x bin "$work/deb/usr" "$work/install"
 # dpkg-buildflags' hardening reached the compiler and the linker.
 hardening=$(readelf -dsW "$work/deb/usr/bin/tarvik")
 echo "$hardening" | grep -q 'FLAGS.*BIND_NOW' && echo "$hardening" | grep -q __stack_chk_fail
-zcat "$work/deb/usr/share/man/man1/tarvik.1.gz" | grep -qx ".Os Tarvik $version"
+zcat "$work/deb/usr/share/man/man1/tarvik.1.gz" >"$work/tarvik.1"
+grep -qx "This page describes Tarvik $version." "$work/tarvik.1"
+dated=$(dpkg-parsechangelog -l "$(dirname "$0")/../debian/changelog" -SDate)
+grep -qx ".Dd $(date -d "$dated" '+%B %-d, %Y')" "$work/tarvik.1"
 echo log >"$work/setup.log"
 "$work/deb/usr/bin/tarvik" "$work/setup.log,$work/Logs/Setup/Day1/,setup.log"
 cmp "$work/setup.log" "$work/Logs/Setup/Day1/setup.log"

@@ -28,6 +28,8 @@ fi
 nobody="setpriv --reuid=65534 --regid=65534 --clear-groups" # Wine as nobody: a prefix of its own
 [ -n "$root" ] && [ "$host" = W ] &&
     nobody="$nobody env WINEPREFIX=$top/wine HOME=$top/wine" launcher=$top/bin/launch.exe
+[ -n "$root" ] && ! $nobody test -x "$top/bin" && echo "note: user nobody cannot enter $top, so the rows run" \
+    "as nobody fail; set TMPDIR to a folder every user may enter and write, such as /tmp"
 
 # A failure names the row and its line in rows.sh; a set-up step that fails
 # is the table's fault, not the program's, and says so.
@@ -179,6 +181,7 @@ row() { # name hosts before text after options...
         user) [ -n "$root" ] && chown=1 exe=$top/bin/${program##*/} && prefix="$prefix $nobody" ;;
         root) [ -n "$root" ] || skip="needs root" ;;
         fsize=*) prefix="$prefix prlimit --fsize=${option#*=}" ;;
+        strace=* | *slow_renames*) command -v strace >/dev/null || skip="needs strace" ;;&
         strace=*) prefix="$prefix strace -f -o /dev/null ${option#*=}" ;;
         tmpfs=*) tmpfs=${option#*=} ;; ext4=*) ext4=${option#*=} ;;
         noproc) prefix="$prefix unshare -m $top/bin/noproc" ;;
