@@ -1,6 +1,9 @@
-// Private to the Windows host: what its two files share.
+// Private to the Windows host: what its files share.
 #pragma once
 
+#include "../platform.h"
+
+#include <string>
 #include <windows.h>
 
 namespace host {
@@ -14,5 +17,12 @@ template <typename Function> Function Kernel32Function(const char* name) {
                                : reinterpret_cast<Function>(
                                      reinterpret_cast<void*>(::GetProcAddress(kernel32, name)));
 }
+
+// The narrow system code page form of a path, or false when the path has a
+// character that code page cannot hold exactly. names.cpp.
+bool ToCodePage(const platform::Text& wide, std::string& narrow);
+
+// The name of this run's own file number count beside the target. names.cpp.
+platform::Text OwnName(const platform::Text& target, unsigned count);
 
 } // namespace host
