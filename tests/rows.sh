@@ -97,8 +97,8 @@ row own-copy-held-briefly W 'a.log=@64M;Logs/a.log=old' 'a.log,Logs/,a.log' '!sa
 # Windows: a log still open for writing, busy own files, in-place turns and neighbours' files (both Wines).
 row live-log-new-target W 'a.log=' 'a.log,Logs/,a.log' '!holds Logs/a.log early && holds a.log "$(printf "early\nlate")"' log=a.log
 row live-log-replaced W 'a.log=;Logs/a.log=old' 'a.log,Logs/,a.log' '!holds Logs/a.log early && holds a.log "$(printf "early\nlate")"' log=a.log
-row missing-source-spares-names W 'Logs/' 'a.log,Logs/,a.log' '!n=$(ls Logs | wc -l) && rm Logs/~* && is "files beside" 4096 "$n"' 'setup=touch Logs/~tarvik-{1..4096}-0.tmp'
-row taken-names-stepped-past W 'a.log=new;Logs/' 'a.log,Logs/,a.log' '!holds Logs/a.log new && n=$(ls Logs | wc -l) && rm Logs/~* && is "files beside" 4097 "$n"' 'setup=touch Logs/~tarvik-{1..4096}-0.tmp'
+row missing-source-spares-names W 'Logs/' 'a.log,Logs/,a.log' '!n=$(ls Logs | wc -l) && rm Logs/~* && is "files beside" 16384 "$n"' 'setup=touch Logs/~tarvik-{4..65536..4}-0.tmp'
+row taken-names-stepped-past W 'a.log=new;Logs/' 'a.log,Logs/,a.log' '!holds Logs/a.log new && n=$(ls Logs | wc -l) && rm Logs/~* && is "files beside" 16385 "$n"' 'setup=touch Logs/~tarvik-{4..65536..4}-0.tmp'
 row held-own-copy-flushed W 'a.log=@1M;Logs/a.log=old' 'a.log,Logs/,a.log' '!same a.log Logs/a.log && grep -q "fsync(.*tarvik-" ../fsyncs' 'hold=Logs\~tarvik-*|5000' 'strace=-y -e trace=fsync -o ../fsyncs'
 row in-place-runs-take-turns W 'Logs/#555;Logs/t.log=old' 's{i},Logs/,t.log' '!one_of Logs/t.log' user par=8
 row mount-point-not-in-place W 'a.log=new;Logs/a.log=old;b=old' 'a.log,Logs/,a.log' '!holds Logs/a.log old' root 'setup=mount --bind b Logs/a.log'
