@@ -394,9 +394,7 @@ bool LockForWriting(int fd) {
 // been put there to receive what the run copies (the kernel's
 // protected_regular rule).
 bool MayWriteInPlace(const struct stat& file, int folder) {
-    struct stat holder;
-    return file.st_nlink == 1 && (TrustedOwner(file.st_uid) ||
-                                  (::fstat(folder, &holder) == 0 && !OthersMayWrite(holder)));
+    return file.st_nlink == 1 && (TrustedOwner(file.st_uid) || !OthersMayWrite(folder));
 }
 
 // Writes the copy into the existing target, as cp does, where the folder

@@ -47,6 +47,13 @@ inline bool SameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+// Whether the open descriptor is still the file examined as examined: a name
+// may be switched to another file between the look and the open.
+inline bool StillExamined(int fd, const struct stat& examined) {
+    struct stat status;
+    return ::fstat(fd, &status) == 0 && SameFile(status, examined);
+}
+
 // The /proc name of an open file, for the calls that take no descriptor.
 inline std::string ProcName(int fd) {
     return "/proc/self/fd/" + std::to_string(fd);
@@ -59,10 +66,10 @@ mode_t StartUmask();
 // Root and the run's own user: what either made, the run may trust. path.cpp.
 bool TrustedOwner(uid_t owner);
 
-// Whether anyone but root or the run's user may write the folder (examined as
-// status): then it vouches neither for a link in it nor for who put a file
-// there. path.cpp.
-bool OthersMayWrite(const struct stat& folder);
+// Whether anyone but root or the run's user may write the folder, or it
+// cannot be examined: then it vouches neither for a link in it nor for who
+// put a file there. path.cpp.
+bool OthersMayWrite(int folder);
 
 // Opens path (from the current folder) with the flags of open(2), following
 // only the symbolic links that the run may trust. Without O_PATH or

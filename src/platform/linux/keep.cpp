@@ -39,8 +39,7 @@ class OldAttributes {
         for (const int flags : {O_RDONLY | O_NONBLOCK | O_NOCTTY, O_PATH}) {
             fd_.Reset(
                 ::openat(target.folder.fd, target.name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC));
-            struct stat status;
-            if (fd_.fd >= 0 && ::fstat(fd_.fd, &status) == 0 && SameFile(status, target.status)) {
+            if (fd_.fd >= 0 && StillExamined(fd_.fd, target.status)) {
                 byName_ = flags == O_PATH ? ProcName(fd_.fd) : "";
                 return;
             }

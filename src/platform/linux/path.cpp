@@ -39,8 +39,7 @@ bool BeyondPathLimit(const std::string& path) {
 // is someone else's choice of where the run goes. A real folder needs no such
 // rule: a user cannot move a folder that is not theirs into their own.
 bool MayFollow(const struct stat& link, int folder) {
-    struct stat holder;
-    return TrustedOwner(link.st_uid) && ::fstat(folder, &holder) == 0 && !OthersMayWrite(holder);
+    return TrustedOwner(link.st_uid) && !OthersMayWrite(folder);
 }
 
 // The links of /proc that lead into another process's view (its root, its
@@ -71,8 +70,7 @@ bool NeedsWalk(int error) {
 // file the walk examined.
 int Reopen(int folder, const char* name, int flags, const struct stat& examined) {
     Fd entry(Retry([&] { return ::openat(folder, name, flags | O_NOFOLLOW | O_CLOEXEC); }));
-    struct stat status;
-    if (entry.fd >= 0 && (::fstat(entry.fd, &status) != 0 || !SameFile(status, examined))) {
+    if (entry.fd >= 0 && !StillExamined(entry.fd, examined)) {
         errno = ESTALE;
         return -1;
     }
@@ -160,8 +158,10 @@ bool TrustedOwner(uid_t owner) {
     return owner == 0 || owner == ::geteuid();
 }
 
-bool OthersMayWrite(const struct stat& folder) {
-    return !TrustedOwner(folder.st_uid) || (folder.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+bool OthersMayWrite(int folder) {
+    struct stat status;
+    return ::fstat(folder, &status) != 0 || !TrustedOwner(status.st_uid) ||
+           (status.st_mode & (S_IWGRP | S_IWOTH)) != 0;
 }
 
 int Open(const std::string& path, int flags) {
@@ -185,8 +185,7 @@ int Open(const std::string& path, int flags) {
     if (file.fd < 0 && errno == ENOENT) {
         file.Reset(Resolve(path, flags));
     }
-    struct stat opened;
-    if (file.fd >= 0 && (::fstat(file.fd, &opened) != 0 || !SameFile(opened, status))) {
+    if (file.fd >= 0 && !StillExamined(file.fd, status)) {
         errno = ESTALE;
         return -1;
     }
