@@ -78,11 +78,12 @@ kill_in_rename() { # kills the run once its own copy stands in Logs, halfway thr
     sleep 0.5 && pid=$(pgrep -f "${top##*/}.row$count.") && kill -9 $pid && echo "$pid" >>"$top/landed"
 }
 
+entry_path() { local p=${1%%[=|]*} && p=${p%%->*} && printf '%s' "${p%/}"; }
 build() { # the tree in the current folder
     split ';' "$1"
     for e in "${parts[@]}"; do
         [[ $e =~ ^(.*)#([0-7]+)$ ]] && e=${BASH_REMATCH[1]} && modes+=("${BASH_REMATCH[2]}" "${e%%[=|]*}")
-        path=${e%%[=|]*} && path=${path%%->*} && mkdir -p -- "$(dirname -- "$path")" || return
+        path=$(entry_path "$e") && mkdir -p -- "$(dirname -- "$path")" || return
         case $e in
         */) mkdir -p "$e" ;; *'->'*) ln -s "${e#*->}" "$path" ;; *'=>'*) ln "${e#*=>}" "$path" ;;
         *'|fifo') mkfifo "$path" ;; *=@*) yes "$path" | head -c "${e#*=@}" >"$path" ;;
@@ -92,7 +93,6 @@ build() { # the tree in the current folder
     done
 }
 
-entry_path() { local p=${1%%[=|]*} && p=${p%%->*} && printf '%s' "${p%/}"; }
 list() { # the tree in the current folder, as one sorted text; "#MODE" after the paths $1 names ("|a|b/c|")
     local moded=$1 modes
     # The modes are read before anything is opened up for reading.
