@@ -11,6 +11,13 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 
 if(WIN32)
   install(TARGETS tarvik RUNTIME DESTINATION .)
+  # README.txt says whether the zip's Tarvik.exe is signed: scripts/package
+  # signs it when its environment, which this build shares, names a key.
+  if("$ENV{TARVIK_SIGN_P12}$ENV{TARVIK_SIGN_PKCS11_KEY}" STREQUAL "")
+    set(TARVIK_SIGNATURE "is not signed: no code-signing key was given.")
+  else()
+    set(TARVIK_SIGNATURE "is signed with Authenticode.")
+  endif()
   foreach(_tarvik_text doc/README.txt LICENSE:LICENSE.txt examples/install-log.nsi)
     string(REGEX REPLACE ":.*" "" _tarvik_from "${_tarvik_text}")
     string(REGEX REPLACE ".*[:/]" "" _tarvik_to "${_tarvik_text}")

@@ -38,7 +38,14 @@ row blanks-after-quoted-name W 'a.log=new' '"{P}"  	 a.log,Logs\,a.log' 'Logs/;L
 row unquoted-name W 'a.log=new' '{P} a.log,Logs\,a.log' 'Logs/;Logs/a.log=new;a.log=new' cmd
 row text-glued-to-name W 'a.log=new' '"{P}"a.log,Logs\,b c.log' 'Logs/;Logs/b c.log=new;a.log=new' cmd
 row unquoted-path-with-blank W 'a.log=new' '{R}\My App\TARVIK.exe  a.log,Logs\,a.log' '!same a.log Logs/a.log' cmd 'app={R}\My App\Tarvik.exe' 'setup=mkdir "My App" && cp "$program" "My App"'
-row nsis-example-delivers-log W '' '"{R}\Example-1.0.exe" /S /D={R}\App' '!grep -q "Installation complete" App/Logs/Setup/setup.log' cmd 'setup=cp "$tests/../examples/install-log.nsi" "$program" . && makensis -V2 install-log.nsi >/dev/null'
+# The NSIS example, built as an author builds it, then run silently: once plainly, once over an earlier
+# read-only copy (which must not pass as this run's), once with a comma in TEMP (under which $PLUGINSDIR lies),
+# once followed by its uninstaller over a killed run's own file (kept in place by _?=, so it stays itself).
+nsis='setup=cp "$tests/../examples/install-log.nsi" "$program" . && makensis -V2 install-log.nsi >/dev/null'
+row nsis-example-delivers-log W '' '"{R}\Example-1.0.exe" /S /D={R}\App' '!grep -q "Installation complete" App/Logs/Setup/setup.log' cmd "$nsis"
+row nsis-example-reinstall-over-read-only W 'App/Logs/Setup/setup.log=old#444' '"{R}\Example-1.0.exe" /S /D={R}\App' '!grep -q "Installation complete" App/Logs/Setup/setup.log && only App/Logs/Setup setup.log' cmd "$nsis"
+row nsis-example-comma-in-temp W 'T, x/' 'cmd /c set "TMP={R}\T, x"&& set "TEMP={R}\T, x"&& "{R}\Example-1.0.exe" /S /D={R}\App' '!only App Uninstall.exe' cmd "$nsis"
+row nsis-example-uninstalls W 'App/Logs/Setup/~tarvik-7-0.tmp=x' 'cmd /c call "{R}\Example-1.0.exe" /S /D={R}\App && call "{R}\App\Uninstall.exe" /S _?={R}\App' '!only App Uninstall.exe' cmd "$nsis"
 # The folder chain and the copy.
 row chain-made-outside-in LW 'a.log=new;Logs/;Logs/a.log=old old old' 'a.log,Logs/A/B/C/,a.log' 'Logs/;Logs/A/;Logs/A/B/;Logs/A/B/C/;Logs/A/B/C/a.log=new;Logs/a.log=old old old;a.log=new'
 row shorter-copy-replaces LW 'a.log=new;Logs/;Logs/a.log=old old old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new'
