@@ -190,7 +190,7 @@ row() { # name hosts before text after options...
             prefix="$prefix env LD_PRELOAD=$top/bin/no_tmpfile.so" ;;
         par=*) runs=${option#*=} ;; kill=*) rounds=${option#*=} killing=1 prefix= ;;
         during=*) during=${option#*=} ;; setup=*) setup=${option#*=} ;; split) splitargs=1 ;; cmd) whole=1 ;;
-        umask=*) runmask=${option#*=} ;;
+        umask=*) runmask=${option#*=} ;; prefix=*) prefix="$prefix ${option#*=}" ;;
         app=*) app=${option#*=} ;; hold=*) hold=${option#*=} ;; log=*) log=${option#*=} ;;
         esac
     done

@@ -19,6 +19,7 @@
 #include <string>
 #include <sys/file.h>
 #include <sys/quota.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/syscall.h>
@@ -72,8 +73,13 @@ bool OpenSource(const std::string& path, Source& source) {
 }
 
 // A link at the target path is replaced when it leads to a regular file that
-// is not the source, or to nothing at all.
+// is not the source, or to nothing at all. A link the run may not follow is a
+// plain link, replaced without a look through it: where it leads would tell
+// its maker what is behind root's doors, and could hang on a dead mount.
 bool ReplaceableLink(const Target& target, const struct stat& source) {
+    if (!MayFollow(target.status, target.folder.fd)) {
+        return true;
+    }
     struct stat linked;
     if (::fstatat(target.folder.fd, target.name.c_str(), &linked, 0) == 0) {
         return S_ISREG(linked.st_mode) && !SameFile(linked, source);
@@ -196,9 +202,11 @@ bool CopyRange(int in, int out, off_t& offset, off_t end, bool& kernelCopy, bool
 // Copies the source until a read reports its end, whatever size the system
 // reported (pseudo files report 0 or a page; a log may shrink or grow while
 // it is copied), and gives the copy the length read. Below the reported size
-// the holes of a sparse source stay holes, unless dense asks for every byte
-// to be written (over old content).
-bool CopyData(int in, int out, off_t size, bool dense) {
+// the holes of a sparse source stay holes. In place (exact) every byte is
+// written over the old content, and no more than size: what grows beyond
+// would outrun the room reserved for it.
+bool CopyData(int in, int out, off_t size, bool exact) {
+    const bool dense = exact;
     bool kernelCopy = true;
     bool eof = false;
     off_t offset = 0;
@@ -220,7 +228,7 @@ bool CopyData(int in, int out, off_t size, bool dense) {
     }
     // Beyond the reported size only plain reads, which every file answers.
     kernelCopy = false;
-    return (eof ||
+    return (eof || exact ||
             CopyRange(in, out, offset, std::numeric_limits<off_t>::max(), kernelCopy, eof)) &&
            Retry([&] { return ::ftruncate(out, offset); }) == 0;
 }
@@ -394,31 +402,37 @@ bool LockForWriting(int fd) {
 // been put there to receive what the run copies (the kernel's
 // protected_regular rule).
 bool MayWriteInPlace(const struct stat& file, int folder) {
-    return file.st_nlink == 1 && (TrustedOwner(file.st_uid) || !OthersMayWrite(folder));
+    return file.st_nlink == 1 && (TrustedOwner(file.st_uid, folder) || !OthersMayWrite(folder));
+}
+
+// Whether a file of size bytes stays within the run's file-size limit, which
+// the kernel does not check when room is reserved.
+bool WithinSizeLimit(off_t size) {
+    struct rlimit limit;
+    return ::getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
+           static_cast<rlim_t>(size) <= limit.rlim_cur;
 }
 
 // Writes the copy into the existing target, as cp does, where the folder
-// refuses a new file or the rename. Room for the whole copy is reserved
-// first and the old content is written over, never cut first: a full disk
-// leaves the old target whole. Not atomic: a fault midway (a read error)
-// leaves the target partial.
+// refuses a new file or the rename. It starts only when it can finish as far
+// as the run can know: within the size limit, room for the whole copy
+// reserved, and exactly the length examined at the start copied (a log that
+// grows meanwhile is copied as it stood); the old content is written over,
+// never cut first, so a full disk leaves the old target whole. Not atomic: a
+// fault midway (a read error) leaves the target partial.
 bool WriteInPlace(const Source& source, const Target& target) {
     Fd out(::openat(target.folder.fd, target.name.c_str(),
                     O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat status;
     const off_t size = source.status.st_size;
     if (out.fd < 0 || ::fstat(out.fd, &status) != 0 || !SameFile(status, target.status) ||
-        !MayWriteInPlace(status, target.folder.fd) || !LockForWriting(out.fd) ||
+        !MayWriteInPlace(status, target.folder.fd) || !WithinSizeLimit(size) ||
+        !LockForWriting(out.fd) ||
         (size > 0 &&
          Retry([&] { return ::fallocate(out.fd, FALLOC_FL_KEEP_SIZE, 0, size); }) != 0)) {
         return false;
     }
-    // New content never runs with the old one's privileges. The kernel keeps
-    // set-id bits for a writer with CAP_FSETID, so they go before any byte
-    // changes.
-    if ((status.st_mode & (S_ISUID | S_ISGID)) != 0) {
-        ::fchmod(out.fd, status.st_mode & 07777 & ~static_cast<mode_t>(S_ISUID | S_ISGID));
-    }
+    DisownOldContent(out.fd, status);
     if (!CopyData(source.fd.fd, out.fd, size, true)) {
         return false;
     }

@@ -36,6 +36,10 @@ struct Target {
 // keep.cpp.
 void KeepIdentity(int out, const Source& source, const Target& target);
 
+// Before the first byte of the old content changes in place: nothing that
+// grants or vouches on exec stays on it. keep.cpp.
+void DisownOldContent(int out, const struct stat& old);
+
 // The copy, new or written in place, is as recent as its source. keep.cpp.
 void KeepModificationTime(int out, const Source& source);
 
