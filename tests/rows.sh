@@ -156,6 +156,11 @@ row root-chain-under-umask-000 L 'a.log=new' 'a.log,Logs/A/,a.log' '!bits Logs 7
 # A power cut right after the run keeps the copy: a new target, and a replaced one without ext4's own flush on rename.
 row power-cut-new-target L 'a.log=@64K;fs/Logs/' 'a.log,fs/Logs/,a.log' '!crash fs && same a.log fs/Logs/a.log' root ext4=fs
 row power-cut-replaced L 'a.log=@64K;fs/Logs/a.log=old' 'a.log,fs/Logs/,a.log' '!crash fs && same a.log fs/Logs/a.log' root ext4=fs:noauto_da_alloc 'setup=sync'
+# Every failure point of a replacement, a new chain, a copy without unnamed files and a write in place.
+sweep replace 'a.log=@70000;Logs/a.log=old' 'a.log,Logs/,a.log' Logs/a.log ''
+sweep new-chain 'a.log=@70000' 'a.log,Logs/A/B/,a.log' Logs/A/B/a.log ''
+sweep named 'a.log=@70000;Logs/a.log=old' 'a.log,Logs/,a.log' Logs/a.log '' notmpfile
+sweep in-place 'a.log=@70000;Logs/#555;Logs/a.log=old' 'a.log,Logs/,a.log' Logs/a.log 'p?write(64)?|p?read(64)?|copy_file_range' user
 # Bytes appended to a source that ends in a hole, just as the copy reaches that hole.
 row append-at-trailing-hole L 's=head' 's,Logs/,s' '!tail -c 4 Logs/s | grep -qx tail' 'setup=truncate -s 1M s' 'strace=-e inject=lseek:delay_enter=1000000:when=4' 'during=sleep 0.5; printf tail >>s'
 # Argument texts at the host's limits, and at random.
