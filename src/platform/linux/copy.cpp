@@ -16,8 +16,10 @@
 #include <ctime>
 #include <fcntl.h>
 #include <limits>
+#include <linux/fs.h>
 #include <string>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/quota.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -128,12 +130,27 @@ bool NoUnnamedFiles(int error) {
     return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
 }
 
-// Whether the run's user or group has used up an inode quota on the folder's
-// file system; a block quota leaves no room for the copy in place either.
+// Whether an inode quota that a new file in the folder counts against is used
+// up: the run's user's, the group's the file gets (the folder's where it is
+// set-group-id), or the folder's project's. A block quota leaves no room for
+// the copy in place either.
 bool InodeQuotaReached(int folder) {
-    const std::pair<int, unsigned> owners[] = {{USRQUOTA, ::geteuid()}, {GRPQUOTA, ::getegid()}};
+    struct stat status;
+    struct fsxattr project {};
+    const Fd readable(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const bool setGroup = ::fstat(folder, &status) == 0 && (status.st_mode & S_ISGID) != 0;
+    // Project 0 is none; an unreadable folder's project is not known.
+    if (readable.fd < 0 || ::ioctl(readable.fd, FS_IOC_FSGETXATTR, &project) != 0) {
+        project.fsx_projid = 0;
+    }
+    const std::pair<int, unsigned> owners[] = {{USRQUOTA, ::geteuid()},
+                                               {GRPQUOTA, setGroup ? status.st_gid : ::getegid()},
+                                               {PRJQUOTA, project.fsx_projid}};
     for (const auto& [type, id] : owners) {
         struct dqblk quota {};
+        if (type == PRJQUOTA && id == 0) {
+            continue;
+        }
         if (::syscall(SYS_quotactl_fd, folder, QCMD(Q_GETQUOTA, type), id, &quota) == 0 &&
             ((quota.dqb_ihardlimit != 0 && quota.dqb_curinodes >= quota.dqb_ihardlimit) ||
              (quota.dqb_isoftlimit != 0 && quota.dqb_curinodes >= quota.dqb_isoftlimit))) {
