@@ -57,7 +57,7 @@ template <typename Attempt> bool Patiently(Attempt attempt) {
 // a temporary name from the start.
 enum class Naming { Unnamed, UnnamedOnly, Named };
 
-enum class Placed { Done, Pending, Refused, Failed, Unlinkable };
+enum class Placed { Done, Pending, Refused, Failed, Unnameable };
 
 // Only a regular file is opened (Open examines it first). A write lease
 // answers EAGAIN to it and tells the lease's holder to let go; the open is
@@ -105,14 +105,14 @@ bool ClassifyTarget(const std::string& path, const struct stat& source, Target& 
         return errno == ENOENT;
     }
     if (S_ISREG(target.status.st_mode)) {
-        target.standing = SameFile(target.status, source) ? Standing::Keep : Standing::Regular;
+        target.standing = SameFile(target.status, source) ? Standing::LeftAlone : Standing::Regular;
     } else if (S_ISLNK(target.status.st_mode) && ReplaceableLink(target, source)) {
         target.standing = Standing::Link;
     } else {
-        target.standing = Standing::Keep;
+        target.standing = Standing::LeftAlone;
         errno = EEXIST;
     }
-    return target.standing != Standing::Keep;
+    return target.standing != Standing::LeftAlone;
 }
 
 // An append-only or immutable folder (chattr +a, +i) keeps every name it
@@ -194,21 +194,22 @@ bool CopyRange(int in, int out, off_t& offset, off_t end, bool& kernelCopy, bool
         if (kernelCopy) {
             off_t inOffset = offset;
             off_t outOffset = offset;
-            const ssize_t moved =
-                Retry([&] { return ::copy_file_range(in, &inOffset, out, &outOffset, left, 0); });
+            const ssize_t moved = RetryOnSignal(
+                [&] { return ::copy_file_range(in, &inOffset, out, &outOffset, left, 0); });
             kernelCopy = moved > 0;
             offset += kernelCopy ? moved : 0;
             continue;
         }
         const size_t chunk = left < sizeof buffer ? left : sizeof buffer;
-        const ssize_t got = Retry([&] { return ::pread(in, buffer, chunk, offset); });
+        const ssize_t got = RetryOnSignal([&] { return ::pread(in, buffer, chunk, offset); });
         if (got <= 0) {
             eof = got == 0;
             return eof;
         }
         // A regular file takes a whole write; a short one means a full
         // disk or a size limit, which the next write would report.
-        if (Retry([&] { return ::pwrite(out, buffer, static_cast<size_t>(got), offset); }) != got) {
+        if (RetryOnSignal(
+                [&] { return ::pwrite(out, buffer, static_cast<size_t>(got), offset); }) != got) {
             return false;
         }
         offset += got;
@@ -247,7 +248,7 @@ bool CopyData(int in, int out, off_t size, bool exact) {
     kernelCopy = false;
     return (eof || exact ||
             CopyRange(in, out, offset, std::numeric_limits<off_t>::max(), kernelCopy, eof)) &&
-           Retry([&] { return ::ftruncate(out, offset); }) == 0;
+           RetryOnSignal([&] { return ::ftruncate(out, offset); }) == 0;
 }
 
 // Calls make with temporary names until one is free: short, to fit beside any
@@ -346,7 +347,7 @@ bool WriteCopy(int out, const Source& source, const Target& target) {
         return false;
     }
     KeepIdentity(out, source, target);
-    return Retry([&] { return ::fdatasync(out); }) == 0;
+    return RetryOnSignal([&] { return ::fdatasync(out); }) == 0;
 }
 
 // Names the finished unnamed file: with the target's name where none stands
@@ -360,7 +361,7 @@ Placed NameUnnamed(int out, const Target& target, Naming naming, char (&temporar
         }
         // EEXIST: another run made the target meanwhile; it is replaced.
         if (errno != EEXIST) {
-            return errno == ENOENT ? Placed::Unlinkable : Placed::Failed;
+            return errno == ENOENT ? Placed::Unnameable : Placed::Failed;
         }
     }
     if (naming == Naming::UnnamedOnly) {
@@ -369,22 +370,15 @@ Placed NameUnnamed(int out, const Target& target, Naming naming, char (&temporar
     if (WithFreshName(temporary, [&] { return LinkUnnamed(out, folder, temporary); })) {
         return Placed::Pending;
     }
-    return errno == ENOENT ? Placed::Unlinkable : Placed::Failed;
+    return errno == ENOENT ? Placed::Unnameable : Placed::Failed;
 }
 
-// Writes the copy into a new file and gives it the target's name. Refused:
-// the folder refused the new file or the rename. Unlinkable: the unnamed file
-// could not be named at all. A temporary name never outlives the call.
-Placed PlaceCopy(const Source& source, const Target& target, Naming naming) {
+// Gives the finished copy, its data on the disk, the target's name: linked
+// straight to it, or renamed over it from the temporary name, and the folder
+// synced after. Refused: the folder refused the rename. Unnameable: the
+// unnamed file could not be named at all.
+Placed PlaceCopy(Fd& out, const Target& target, Naming naming, TemporaryName& temporary) {
     const int folder = target.folder.fd;
-    TemporaryName temporary(folder);
-    Fd out(MakeCopyFile(target, naming, temporary.text));
-    if (out.fd < 0) {
-        return CreateRefused(errno, folder) ? Placed::Refused : Placed::Failed;
-    }
-    if (!WriteCopy(out.fd, source, target)) {
-        return Placed::Failed;
-    }
     const Placed named = temporary.text[0] == '\0'
                              ? NameUnnamed(out.fd, target, naming, temporary.text)
                              : Placed::Pending;
@@ -404,6 +398,22 @@ Placed PlaceCopy(const Source& source, const Target& target, Naming naming) {
     temporary.text[0] = '\0';
     SyncFolder(folder);
     return Placed::Done;
+}
+
+// Makes a new file beside the target, writes the copy into it and places it.
+// Refused: the folder refused the new file or the rename. A temporary name
+// never outlives the call.
+Placed CopyBeside(const Source& source, const Target& target, Naming naming) {
+    const int folder = target.folder.fd;
+    TemporaryName temporary(folder);
+    Fd out(MakeCopyFile(target, naming, temporary.text));
+    if (out.fd < 0) {
+        return CreateRefused(errno, folder) ? Placed::Refused : Placed::Failed;
+    }
+    if (!WriteCopy(out.fd, source, target)) {
+        return Placed::Failed;
+    }
+    return PlaceCopy(out, target, naming, temporary);
 }
 
 // Another run writing the same target in place holds this lock for the
@@ -446,7 +456,7 @@ bool WriteInPlace(const Source& source, const Target& target) {
         !MayWriteInPlace(status, target.folder.fd) || !WithinSizeLimit(size) ||
         !LockForWriting(out.fd) ||
         (size > 0 &&
-         Retry([&] { return ::fallocate(out.fd, FALLOC_FL_KEEP_SIZE, 0, size); }) != 0)) {
+         RetryOnSignal([&] { return ::fallocate(out.fd, FALLOC_FL_KEEP_SIZE, 0, size); }) != 0)) {
         return false;
     }
     DisownOldContent(out.fd, status);
@@ -454,7 +464,7 @@ bool WriteInPlace(const Source& source, const Target& target) {
         return false;
     }
     KeepModificationTime(out.fd, source);
-    return Retry([&] { return ::fdatasync(out.fd); }) == 0 && ::close(out.Release()) == 0;
+    return RetryOnSignal([&] { return ::fdatasync(out.fd); }) == 0 && ::close(out.Release()) == 0;
 }
 
 } // namespace
@@ -476,9 +486,9 @@ bool CopyOneFile(const Text& sourcePath, const Text& targetPath) {
     if (keepsNames && target.standing != Standing::Absent) {
         return target.standing == Standing::Regular && WriteInPlace(source, target);
     }
-    Placed placed = PlaceCopy(source, target, keepsNames ? Naming::UnnamedOnly : Naming::Unnamed);
-    if (placed == Placed::Unlinkable && !keepsNames) {
-        placed = PlaceCopy(source, target, Naming::Named);
+    Placed placed = CopyBeside(source, target, keepsNames ? Naming::UnnamedOnly : Naming::Unnamed);
+    if (placed == Placed::Unnameable && !keepsNames) {
+        placed = CopyBeside(source, target, Naming::Named);
     }
     if (placed == Placed::Refused && target.standing == Standing::Regular) {
         return WriteInPlace(source, target);

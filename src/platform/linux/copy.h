@@ -2,7 +2,7 @@
 // the copy from its source and from the file it replaces.
 #pragma once
 
-#include "fd.h"
+#include "host.h"
 
 #include <string>
 #include <sys/stat.h>
@@ -23,7 +23,7 @@ struct Source {
 // What stands at the target path. Only a regular file, or a link that leads
 // to one or nowhere, is replaced: a folder, FIFO, socket or device keeps its
 // place, and so does the source itself.
-enum class Standing { Absent, Regular, Link, Keep };
+enum class Standing { Absent, Regular, Link, LeftAlone };
 
 struct Target {
     Fd folder{-1};

@@ -4,7 +4,7 @@
 // time, each step from the descriptor of the step before, so the path cannot
 // be switched between steps. The walk follows a link only when the run may
 // trust both the link and the folder that holds it (MayFollow).
-#include "fd.h"
+#include "host.h"
 
 #include <climits>
 #include <cstdio>
@@ -142,8 +142,8 @@ int ProcessRoot(int folder) {
 // Opens the entry the walk has reached with the caller's flags: by its name
 // in its folder, never following a link there, and only when it is still the
 // file the walk examined.
-int Reopen(int folder, const char* name, int flags, const struct stat& examined) {
-    Fd entry(Retry([&] { return ::openat(folder, name, flags | O_NOFOLLOW | O_CLOEXEC); }));
+int OpenExamined(int folder, const char* name, int flags, const struct stat& examined) {
+    Fd entry(RetryOnSignal([&] { return ::openat(folder, name, flags | O_NOFOLLOW | O_CLOEXEC); }));
     if (entry.fd >= 0 && !StillExamined(entry.fd, examined)) {
         errno = ESTALE;
         return -1;
@@ -214,7 +214,7 @@ int Walk(int at, const char* path, int flags, Walked& walked) {
             errno = ENOTDIR;
             return -1;
         } else if (last && (want & O_PATH) == 0) {
-            entry.Reset(Reopen(folder.fd, name.c_str(), want, status));
+            entry.Reset(OpenExamined(folder.fd, name.c_str(), want, status));
         }
         if (last || entry.fd < 0) {
             return entry.Release();
@@ -274,7 +274,8 @@ int Open(const std::string& path, int flags) {
         errno = EINVAL;
         return -1;
     }
-    Fd file(Retry([&] { return ::open(ProcName(examined.fd).c_str(), flags | O_CLOEXEC); }));
+    Fd file(
+        RetryOnSignal([&] { return ::open(ProcName(examined.fd).c_str(), flags | O_CLOEXEC); }));
     if (file.fd < 0 && errno == ENOENT) {
         file.Reset(Resolve(path, flags));
     }

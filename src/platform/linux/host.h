@@ -14,7 +14,7 @@
 namespace host {
 
 // Retries a call that a signal interrupted.
-template <typename Call> auto Retry(Call call) {
+template <typename Call> auto RetryOnSignal(Call call) {
     for (;;) {
         auto result = call();
         if (!(result == -1 && errno == EINTR)) {
