@@ -315,12 +315,9 @@ struct TemporaryName {
 
 // Makes the file that takes the copy, in the target folder: unnamed where the
 // file system has unnamed files, so a killed run leaves nothing behind. It
-// starts open to its owner alone, without the ACL that the folder's default
-// would give it: no one else may open it before it is whole and has its
-// final owner, ACL and mode (KeepIdentity).
+// starts open to its owner alone (StartOwnerOnly).
 int MakeCopyFile(const Target& target, Naming naming, char (&temporary)[16]) {
     const int folder = target.folder.fd;
-    constexpr mode_t kOwnerOnly = S_IRUSR | S_IWUSR;
     Fd fd(-1);
     if (naming != Naming::Named) {
         fd.Reset(::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, kOwnerOnly));
@@ -336,7 +333,7 @@ int MakeCopyFile(const Target& target, Naming naming, char (&temporary)[16]) {
         });
     }
     if (fd.fd >= 0) {
-        ::fremovexattr(fd.fd, kAccessAcl);
+        StartOwnerOnly(fd.fd);
     }
     return fd.Release();
 }

@@ -32,6 +32,13 @@ struct Target {
     struct stat status {};
 };
 
+// The new file that takes the copy is made with kOwnerOnly and then started
+// with StartOwnerOnly, which takes away the ACL entries a folder's default
+// gave it: no one else may open it before it is whole and has its final
+// owner, ACL and mode (KeepIdentity). keep.cpp.
+constexpr mode_t kOwnerOnly = S_IRUSR | S_IWUSR;
+void StartOwnerOnly(int out);
+
 // Gives the copy the source's modification time and, last, who may use it.
 // keep.cpp.
 void KeepIdentity(int out, const Source& source, const Target& target);

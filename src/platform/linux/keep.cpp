@@ -42,17 +42,18 @@ bool Squatted(const Target& target) {
            OthersMayWrite(target.folder.fd);
 }
 
-// The old target's attributes, read through a descriptor of its own, which
-// needs no /proc; where the run may not read the file, through the /proc
+// The extended attributes of the entry name in folder (the old target, or
+// the folder itself as "."), read through a descriptor of its own, which
+// needs no /proc; where the run may not read the entry, through the /proc
 // name of an O_PATH descriptor, which needs no read permission. The path
-// lookup's O_PATH descriptors take no attribute calls themselves.
-class OldAttributes {
+// lookup's O_PATH descriptors take no attribute calls themselves. With
+// neither, every call fails.
+class Attributes {
   public:
-    explicit OldAttributes(const Target& target) {
+    Attributes(int folder, const char* name, const struct stat& examined) {
         for (const int flags : {O_RDONLY | O_NONBLOCK | O_NOCTTY, O_PATH}) {
-            fd_.Reset(
-                ::openat(target.folder.fd, target.name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC));
-            if (fd_.fd >= 0 && StillExamined(fd_.fd, target.status)) {
+            fd_.Reset(::openat(folder, name, flags | O_NOFOLLOW | O_CLOEXEC));
+            if (fd_.fd >= 0 && StillExamined(fd_.fd, examined)) {
                 byName_ = flags == O_PATH ? ProcName(fd_.fd) : "";
                 return;
             }
@@ -68,6 +69,10 @@ class OldAttributes {
                                : ::listxattr(byName_.c_str(), names, size);
     }
     ssize_t Get(const char* key, void* value, size_t size) const {
+        if (fd_.fd < 0) {
+            errno = EBADF;
+            return -1;
+        }
         return byName_.empty() ? ::fgetxattr(fd_.fd, key, value, size)
                                : ::getxattr(byName_.c_str(), key, value, size);
     }
@@ -80,7 +85,7 @@ class OldAttributes {
 // Gives the copy the old file's extended attributes and ACL; false when they
 // could not be read. Without an ACL of the old file's own, the copy loses
 // the folder's default ACL that it took as a new file.
-bool KeepAttributes(int out, const OldAttributes& old) {
+bool KeepAttributes(int out, const Attributes& old) {
     static char names[XATTR_LIST_MAX];
     static char value[XATTR_SIZE_MAX];
     const ssize_t length = old.List(names, sizeof names);
@@ -108,14 +113,11 @@ bool KeepAttributes(int out, const OldAttributes& old) {
 // /proc, and a folder the run may not read).
 bool DefaultAcl(int folder, std::string& acl) {
     static char value[XATTR_SIZE_MAX];
-    ssize_t size = ::getxattr(ProcName(folder).c_str(), kDefaultAcl, value, sizeof value);
-    if (size < 0 && errno == ENOENT) {
-        const Fd readable(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (readable.fd < 0) {
-            return false;
-        }
-        size = ::fgetxattr(readable.fd, kDefaultAcl, value, sizeof value);
-    }
+    struct stat status;
+    const ssize_t size =
+        ::fstat(folder, &status) != 0
+            ? -1
+            : Attributes(folder, ".", status).Get(kDefaultAcl, value, sizeof value);
     // ENODATA: it has none; ENOTSUP: its file system has none.
     if (size < 0 && errno != ENODATA && errno != ENOTSUP) {
         return false;
@@ -132,12 +134,12 @@ enum : unsigned char { kOwnerTag = 0x01, kGroupTag = 0x04, kMaskTag = 0x10, kOth
 // kernel gives them, less the run's starting umask or, where the folder has a
 // default ACL, less what its owner, mask (or group) and other entries leave
 // out. Where that ACL cannot be read, its owner's bits alone: never wider.
-mode_t NewFileMode(mode_t mode, const std::string& acl, bool aclKnown) {
+mode_t NewFileMode(mode_t mode, mode_t umask, const std::string& acl, bool aclKnown) {
     if (!aclKnown) {
-        return mode & ~StartUmask() & S_IRWXU;
+        return mode & ~umask & S_IRWXU;
     }
     if (acl.empty()) {
-        return mode & ~StartUmask();
+        return mode & ~umask;
     }
     mode_t owner = 0, group = 0, mask = 8, other = 0;
     for (size_t at = 4; at + 8 <= acl.size(); at += 8) {
@@ -174,6 +176,10 @@ std::string AclOfMode(std::string acl, mode_t mode) {
 
 } // namespace
 
+void StartOwnerOnly(int out) {
+    ::fremovexattr(out, kAccessAcl);
+}
+
 void DisownOldContent(int out, const struct stat& old) {
     // The kernel keeps set-id bits for a writer with CAP_FSETID, and drops
     // capabilities alone of the attributes bound to the content.
@@ -204,7 +210,7 @@ void KeepIdentity(int out, const Source& source, const Target& target) {
     if (target.standing != Standing::Regular || Squatted(target)) {
         std::string acl;
         const bool aclKnown = DefaultAcl(target.folder.fd, acl);
-        const mode_t mode = NewFileMode(source.status.st_mode & 0777, acl, aclKnown);
+        const mode_t mode = NewFileMode(source.status.st_mode & 0777, StartUmask(), acl, aclKnown);
         if (!acl.empty()) {
             const std::string own = AclOfMode(acl, mode);
             ::fsetxattr(out, kAccessAcl, own.data(), own.size(), 0);
@@ -217,7 +223,8 @@ void KeepIdentity(int out, const Source& source, const Target& target) {
         // The group alone, where the owner may not be given: best effort too.
         [[maybe_unused]] const int groupOnly = ::fchown(out, static_cast<uid_t>(-1), old.st_gid);
     }
-    const bool kept = KeepAttributes(out, OldAttributes(target));
+    const bool kept =
+        KeepAttributes(out, Attributes(target.folder.fd, target.name.c_str(), target.status));
     if (!kept) {
         ::fremovexattr(out, kAccessAcl);
     }
