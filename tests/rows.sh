@@ -128,6 +128,7 @@ row bind-mounted-target-loses-exec-labels L 'a.log=new;Logs/a.log=old;b=old' 'a.
 row no-inode-left L 'a.log=new;small/Logs/a.log=old' 'a.log,small/Logs/,a.log' '!holds small/Logs/a.log new' root tmpfs=small:1M,nr_inodes=3
 row in-place-waits-for-lock L 'a.log=new;Logs/#555;Logs/t.log=old' 'a.log,Logs/,t.log' '!holds mid old && holds Logs/t.log new' user 'setup=flock Logs/t.log sh -c "touch ../held; sleep 2" & until [ -e ../held ]; do sleep 0.05; done' 'during=opened_by_run Logs/t.log && cp Logs/t.log mid'
 # Faults: the target is the old file or the new copy, whole, and nothing else.
+row in-place-copies-length-examined L 'a.log=@1M;fs/Logs/a.log=old' 'a.log,fs/Logs/,a.log' '!is size 1048576 "$(stat -c %s fs/Logs/a.log)"' root ext4=fs 'setup=chattr +i fs/Logs' 'strace=-e inject=copy_file_range:delay_enter=1000000:when=1' 'during=sleep 0.5; printf late >>a.log'
 row in-place-within-size-limit L 'a.log=@1M;fs/Logs/a.log=old' 'a.log,fs/Logs/,a.log' '!holds fs/Logs/a.log old' root ext4=fs fsize=65536 'setup=chattr +i fs/Logs'
 row file-size-limit L 'a.log=@1M;Logs/a.log=old' 'a.log,Logs/,a.log' '!holds Logs/a.log old && only Logs a.log' fsize=65536
 row disk-full LW 'a.log=@4M;small/a.log=old' 'a.log,small/,a.log' '!holds small/a.log old && only small a.log' root tmpfs=small:1M
