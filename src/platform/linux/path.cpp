@@ -133,8 +133,19 @@ bool AtRoot(int folder, const Walked& walked) {
 }
 
 // The root of the process whose /proc entry the folder is (/proc/PID, or
-// /proc/PID/fd for an open folder): where "/" leads after its links.
+// /proc/PID/fd for an open folder): where "/" leads after its links. The
+// links of /proc itself (self, thread-self, mounts) stay in the run's view:
+// the walk's root is kept (Fd -1, errno 0).
 int ProcessRoot(int folder) {
+    constexpr ino_t kProcTop = 1;
+    struct stat status;
+    if (::fstat(folder, &status) != 0) {
+        return -1;
+    }
+    if (status.st_ino == kProcTop) {
+        errno = 0;
+        return -1;
+    }
     const int root = ::openat(folder, "root", O_PATH | O_DIRECTORY | O_CLOEXEC);
     return root >= 0 ? root : ::openat(folder, "../root", O_PATH | O_DIRECTORY | O_CLOEXEC);
 }
@@ -166,11 +177,16 @@ int FollowLink(int link, const char* name, const struct stat& status, int folder
         // What follows resolves inside that process's view: its "/" and the
         // ".." above its root are its root, never the host's.
         Fd root(ProcessRoot(folder));
-        Fd entry(::openat(folder, name, flags | O_CLOEXEC));
-        if (root.fd < 0 || entry.fd < 0) {
+        if (root.fd < 0 && errno != 0) {
             return -1;
         }
-        walked.root.Reset(root.Release());
+        Fd entry(::openat(folder, name, flags | O_CLOEXEC));
+        if (entry.fd < 0) {
+            return -1;
+        }
+        if (root.fd >= 0) {
+            walked.root.Reset(root.Release());
+        }
         return entry.Release();
     }
     char text[PATH_MAX];
