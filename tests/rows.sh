@@ -16,7 +16,7 @@
 # mounted; before user), notmpfile (Linux: no unnamed files, as on NFS),
 # umask=MODE (the runs'), prefix=WORDS (before the program), par=N (runs at once; {i} is the run's number,
 # sources s0... differ in size), kill=N (runs killed at a random moment),
-# strace=OPTIONS, setup=COMMAND (before the run), during=COMMAND (while),
+# strace=OPTIONS, needs=COMMAND (skipped without it), setup=COMMAND (before the run), during=COMMAND (while),
 # split (Linux: the text is an argument list split at "|"), cmd (Windows: the
 # text is the whole command line, written with "\", {P} the program),
 # app=PATH (Windows: names the program apart), hold=PATTERN[|MS[|SHARE]]
@@ -79,7 +79,7 @@ row own-link-followed-as-user L 'a.log=new;real/;Logs->real' 'a.log,Logs/Sub/,a.
 row foreign-link-stops-root L 'a.log=new;secret/#700;home/app->../secret' 'a.log,home/app/logs/,a.log' '!absent secret/logs' root 'setup=chown -h 65534 home/app'
 row foreign-link-not-written L 'a.log=new;secret/logs/a.log=old;home/app->../secret' 'a.log,home/app/logs/,a.log' '!holds secret/logs/a.log old' root 'setup=chown -h 65534 home/app'
 row foreign-target-links-replaced L 'secret/d/;secret/f=keep;home/0->../secret/d;home/1->../secret/f;home/2->../secret/gone' 's{i},home/,{i}' '!for i in 0 1 2; do same s$i home/$i || exit; done; holds secret/f keep' root par=3 'setup=chown -hR 65534 home'
-row fuse-mount-vouches-for-none L 'a.log=new;secret/#700;src/app->../secret;mnt/' '{R}/a.log,{R}/mnt/app/logs/,a.log' '!absent secret/logs; r=$?; nsenter --mount=../ns umount "$PWD/mnt"; kill $(cat ../pid); exit $r' root 'prefix=nsenter --mount=../ns' 'setup=echo user_allow_other >../fuse.conf && mknod -m 666 ../fuse c 10 229 && chown -hR 65534 src mnt && { unshare -m --propagation private sh -c "mount --bind ../fuse.conf /etc/fuse.conf && mount --bind ../fuse /dev/fuse && $nobody bindfs -o allow_other --force-user=root --force-group=root src mnt && exec sleep 30" & echo $! >../pid; } && sleep 0.5 && ln -sf /proc/$(cat ../pid)/ns/mnt ../ns && nsenter --mount=../ns test -L "$PWD/mnt/app"'
+row fuse-mount-vouches-for-none L 'a.log=new;secret/#700;src/app->../secret;mnt/' '{R}/a.log,{R}/mnt/app/logs/,a.log' '!absent secret/logs; r=$?; nsenter --mount=../ns umount "$PWD/mnt"; kill $(cat ../pid); exit $r' root needs=bindfs 'prefix=nsenter --mount=../ns' 'setup=echo user_allow_other >../fuse.conf && mknod -m 666 ../fuse c 10 229 && chown -hR 65534 src mnt && { unshare -m --propagation private sh -c "mount --bind ../fuse.conf /etc/fuse.conf && mount --bind ../fuse /dev/fuse && $nobody bindfs -o allow_other --force-user=root --force-group=root src mnt && exec sleep 30" & echo $! >../pid; } && sleep 0.5 && ln -sf /proc/$(cat ../pid)/ns/mnt ../ns && nsenter --mount=../ns test -L "$PWD/mnt/app"'
 row user-namespace-trusts-overflow-uid L 'Logs/' '/bin/true,Logs/,t' '!same /bin/true Logs/t' user 'prefix=unshare -r'
 # Root's own link in a user's folder is the user's to move: not followed, for the target or the source.
 row moved-root-link-stops-target L 'a.log=new;secret/#700;home/app->../secret' 'a.log,home/app/logs/,a.log' '!absent secret/logs' root 'setup=chown 65534 home'

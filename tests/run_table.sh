@@ -181,6 +181,7 @@ row() { # name hosts before text after options...
         user) [ -n "$root" ] && chown=1 exe=$top/bin/${program##*/} && prefix="$prefix $nobody" ;;
         root) [ -n "$root" ] || skip="needs root" ;;
         fsize=*) prefix="$prefix prlimit --fsize=${option#*=}" ;;
+        needs=*) command -v "${option#*=}" >/dev/null || skip="needs ${option#*=}" ;;
         strace=* | *slow_renames*) command -v strace >/dev/null || skip="needs strace" ;;&
         strace=*) prefix="$prefix strace -f -o /dev/null ${option#*=}" ;;
         tmpfs=*) tmpfs=${option#*=} ;; ext4=*) ext4=${option#*=} ;;
