@@ -17,9 +17,9 @@
 # umask=MODE (the runs'), prefix=WORDS (before the program), par=N (runs at
 # once; {i} is the run's number, sources s0... differ in size), kill=N (runs
 # killed at a random moment), strace=OPTIONS, needs=COMMAND (skipped without
-# it), setup=COMMAND (before the run), during=COMMAND (while), split (Linux: the text is an argument list split at "|"), cmd (Windows: the
-# text is the whole command line, written with "\", {P} the program),
-# app=PATH (Windows: names the program apart), hold=PATTERN[|MS[|SHARE]]
+# it), setup=COMMAND (before the run), during=COMMAND (while), split (Linux:
+# the text is an argument list split at "|"), cmd (Windows: the text is the
+# whole command line, written with "\", {P} the program), app=PATH (Windows: names the program apart), hold=PATTERN[|MS[|SHARE]]
 # (Windows: a file held open, for a second and shared for reading unless told,
 # once it appears; a row whose file was never held runs again), log=FILE
 # (Windows: a log kept open for writing during the run, "early" written
