@@ -19,15 +19,15 @@
 # killed at a random moment), strace=OPTIONS, needs=COMMAND (skipped without
 # it), setup=COMMAND (before the run), during=COMMAND (while), split (Linux:
 # the text is an argument list split at "|"), cmd (Windows: the text is the
-# whole command line, written with "\", {P} the program), app=PATH (Windows: names the program apart), hold=PATTERN[|MS[|SHARE]]
-# (Windows: a file held open, for a second and shared for reading unless told,
-# once it appears; a row whose file was never held runs again), log=FILE
-# (Windows: a log kept open for writing during the run, "early" written
-# before, "late" after). Every run must end by itself, print nothing and exit
-# 0, and no temporary file may stay behind. "sweep SCENARIO 'before' 'text'
-# TARGET PARTIAL [option ...]" runs a scenario once per failure point of its
-# run (run_table.sh); PARTIAL names the calls whose failure may leave the
-# target partial.
+# whole command line, written with "\", {P} the program), app=PATH (Windows:
+# names the program apart), hold=PATTERN[|MS[|SHARE]] (Windows: a file held
+# open, for a second and shared for reading unless told, once it appears; a
+# row whose file was never held runs again), log=FILE (Windows: a log kept
+# open for writing during the run, "early" written before, "late" after).
+# Every run must end by itself, print nothing and exit 0, and no temporary
+# file may stay behind. "sweep SCENARIO 'before' 'text' TARGET PARTIAL [option
+# ...]" runs a scenario once per failure point of its run (run_table.sh);
+# PARTIAL names the calls whose failure may leave the target partial.
 # shellcheck disable=SC2016,SC2034
 
 # Splitting and joining.
