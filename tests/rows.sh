@@ -133,6 +133,7 @@ row in-place-waits-for-lock L 'a.log=new;Logs/#555;Logs/t.log=old' 'a.log,Logs/,
 # Faults: the target is the old file or the new copy, whole, and nothing else.
 row in-place-copies-length-examined L 'a.log=@1M;fs/Logs/a.log=old' 'a.log,fs/Logs/,a.log' '!is size 1048576 "$(stat -c %s fs/Logs/a.log)"' root ext4=fs 'setup=chattr +i fs/Logs' 'strace=-e inject=copy_file_range:delay_enter=1000000:when=1' 'during=sleep 0.5; printf late >>a.log'
 row in-place-within-size-limit L 'a.log=@1M;fs/Logs/a.log=old' 'a.log,fs/Logs/,a.log' '!holds fs/Logs/a.log old' root ext4=fs fsize=65536 'setup=chattr +i fs/Logs'
+row in-place-size-limit-no-inode L 'a.log=@1M;fs/Logs/a.log=old' 'a.log,fs/Logs/,a.log' '!holds fs/Logs/a.log old' root ext4=fs fsize=65536 'setup=mkdir fs/u && chown 65534 fs/u && $nobody sh -c "cd fs/u && seq 9000 | xargs touch" 2>/dev/null; :'
 row file-size-limit L 'a.log=@1M;Logs/a.log=old' 'a.log,Logs/,a.log' '!holds Logs/a.log old && only Logs a.log' fsize=65536
 row disk-full LW 'a.log=@4M;small/a.log=old' 'a.log,small/,a.log' '!holds small/a.log old && only small a.log' root tmpfs=small:1M
 row large-sparse-whole L 'big=~4100M' 'big,Logs/,big' '![ $(($(stat -c %b*%B Logs/big))) -lt 99999999 ] && cmp -n 1M big Logs/big && cmp -i 4096M big Logs/big'
