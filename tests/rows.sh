@@ -14,17 +14,20 @@
 # as root), root, fsize=BYTES, tmpfs=DIR:SIZE[,OPTION...], ext4=DIR[:OPTION]
 # (a loop-mounted ext4 image; crash DIR cuts its power), noproc (no /proc
 # mounted; before user), notmpfile (Linux: no unnamed files, as on NFS),
-# umask=MODE (the runs'), par=N (runs at once; {i} is the run's number,
-# sources s0... differ in size), kill=N (runs killed at a random moment),
-# strace=OPTIONS, setup=COMMAND (before the run), during=COMMAND (while),
-# split (Linux: the text is an argument list split at "|"), cmd (Windows: the
-# text is the whole command line, written with "\", {P} the program),
-# app=PATH (Windows: names the program apart), hold=PATTERN[|MS[|SHARE]]
-# (Windows: a file held open, for a second and shared for reading unless told,
-# once it appears; a row whose file was never held runs again), log=FILE
-# (Windows: a log kept open for writing during the run, "early" written
-# before, "late" after). Every run must end by itself, print nothing and exit
-# 0, and no temporary file may stay behind.
+# umask=MODE (the runs'), prefix=WORDS (before the program), par=N (runs at
+# once; {i} is the run's number, sources s0... differ in size), kill=N (runs
+# killed at a random moment), strace=OPTIONS, needs=COMMAND (skipped without
+# it), setup=COMMAND (before the run), during=COMMAND (while), split (Linux:
+# the text is an argument list split at "|"), cmd (Windows: the text is the
+# whole command line, written with "\", {P} the program), app=PATH (Windows:
+# names the program apart), hold=PATTERN[|MS[|SHARE]] (Windows: a file held
+# open, for a second and shared for reading unless told, once it appears; a
+# row whose file was never held runs again), log=FILE (Windows: a log kept
+# open for writing during the run, "early" written before, "late" after).
+# Every run must end by itself, print nothing and exit 0, and no temporary
+# file may stay behind. "sweep SCENARIO 'before' 'text' TARGET PARTIAL [option
+# ...]" runs a scenario once per failure point of its run (run_table.sh);
+# PARTIAL names the calls whose failure may leave the target partial.
 # shellcheck disable=SC2016,SC2034
 
 # Splitting and joining.
@@ -85,15 +88,21 @@ row device-target-kept L 'a.log=new;Logs/' 'a.log,Logs/,n' '![ -c Logs/n ]' root
 row own-link-followed-as-user L 'a.log=new;real/;Logs->real' 'a.log,Logs/Sub/,a.log' 'Logs->real;a.log=new;real/;real/Sub/;real/Sub/a.log=new' user
 row foreign-link-stops-root L 'a.log=new;secret/#700;home/app->../secret' 'a.log,home/app/logs/,a.log' '!absent secret/logs' root 'setup=chown -h 65534 home/app'
 row foreign-link-not-written L 'a.log=new;secret/logs/a.log=old;home/app->../secret' 'a.log,home/app/logs/,a.log' '!holds secret/logs/a.log old' root 'setup=chown -h 65534 home/app'
+row foreign-target-links-replaced L 'secret/d/;secret/f=keep;home/0->../secret/d;home/1->../secret/f;home/2->../secret/gone' 's{i},home/,{i}' '!for i in 0 1 2; do same s$i home/$i || exit; done; holds secret/f keep' root par=3 'setup=chown -hR 65534 home'
+row fuse-mount-vouches-for-none L 'a.log=new;secret/#700;src/app->../secret;mnt/' '{R}/a.log,{R}/mnt/app/logs/,a.log' '!absent secret/logs; r=$?; nsenter --mount=../ns umount "$PWD/mnt"; kill $(cat ../pid); exit $r' root needs=bindfs 'prefix=nsenter --mount=../ns' 'setup=echo user_allow_other >../fuse.conf && mknod -m 666 ../fuse c 10 229 && chown -hR 65534 src mnt && { unshare -m --propagation private sh -c "mount --bind ../fuse.conf /etc/fuse.conf && mount --bind ../fuse /dev/fuse && $nobody bindfs -o allow_other --force-user=root --force-group=root src mnt && exec sleep 30" & echo $! >../pid; } && sleep 0.5 && ln -sf /proc/$(cat ../pid)/ns/mnt ../ns && nsenter --mount=../ns test -L "$PWD/mnt/app"'
+row user-namespace-trusts-overflow-uid L 'Logs/' '/bin/true,Logs/,t' '!same /bin/true Logs/t' user 'prefix=unshare -r'
 # Root's own link in a user's folder is the user's to move: not followed, for the target or the source.
 row moved-root-link-stops-target L 'a.log=new;secret/#700;home/app->../secret' 'a.log,home/app/logs/,a.log' '!absent secret/logs' root 'setup=chown 65534 home'
 row moved-root-link-stops-source L 'secret/s=top#600;home/app->../secret' 'home/app/s,,a.log' 'home/;home/app->../secret;secret/;secret/s=top' root 'setup=chown 65534 home'
 row root-folder-in-user-folder L 'a.log=new;home/app/;home/app/cur->.' 'a.log,home/app/cur/logs/,a.log' '!holds home/app/logs/a.log new' root 'setup=chown 65534 home'
+row squatters-file-keeps-nothing L 'a.log=new#600;tmp/#1777;tmp/t.log=theirs#666' 'a.log,tmp/,t.log' '!holds tmp/t.log new && is "owner.mode" 0.600 "$(stat -c %u.%a tmp/t.log)"' root 'setup=chown 1234 tmp/t.log'
 row users-file-stays-theirs L 'a.log=new#600;Logs/a.log=old#664' 'a.log,Logs/,a.log' '!holds Logs/a.log new && is "owner and mode" "65534 664" "$(stat -c "%u %a" Logs/a.log)"' root 'setup=chown 65534 Logs/a.log'
 row bytes-never-decoded L $'\xff\xfe a"b\nc.log=new' $'\xff\xfe a"b\nc.log,L\x80gs/,\xff\n.log' $'L\x80gs/;L\x80gs/\xff\n.log=new;\xff\xfe a"b\nc.log=new'
 # Without /proc (a chroot, a minimal container): links, attributes and ACL as with it.
 row noproc-link-xattr-acl L 'a.log=new;s->a.log;Logs/a.log=old' 's,Logs/,a.log' '!holds Logs/a.log new && getfattr -n user.k Logs/a.log >/dev/null && is "ACL of Logs/a.log" "" "$(getfacl -s Logs/a.log)"' root noproc 'setup=setfattr -n user.k -v 1 Logs/a.log && setfacl -dm u:65534:rw Logs'
 row noproc-as-user L 'a.log=new;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' root noproc user
+row noproc-unreadable-folder-owner-only L 'a.log=new#644;Logs/#333' 'a.log,Logs/,a.log' '!bits Logs/a.log 600' root noproc user 'setup=setfacl -dm u::rw,g::-,o::- Logs'
+row unreadable-own-target-keeps-acl L 'a.log=newer;Logs/a.log=old#260' 'a.log,Logs/,a.log' '!is size 5 "$(stat -c %s Logs/a.log)" && bits Logs/a.log 260 && getfacl -cpEn Logs/a.log | grep -qx user:1234:r--' user 'setup=setfacl -m u:1234:r Logs/a.log'
 row noproc-unreadable-old-target L 'a.log=new;Logs/a.log=old#260' 'a.log,Logs/,a.log' '!holds Logs/a.log new && bits Logs/a.log 200 && is "ACL of Logs/a.log" "" "$(getfacl -s Logs/a.log)"' root noproc user 'setup=setfacl -dm u:0:rw Logs'
 # Windows: the copy takes the target's place in one rename, and nothing else is touched.
 row link-source-to-target-name W 'Logs/a.log=old;Logs/l->a.log' 'Logs/a.log,Logs/,l' 'Logs/;Logs/a.log=old;Logs/l=old'
@@ -125,10 +134,13 @@ row immutable-folder-in-place L 'a.log=new;fs/Logs/a.log=old#6755' 'a.log,fs/Log
 row append-only-folder-in-place L 'a.log=new;fs/Logs/a.log=old#4755' 'a.log,fs/Logs/,a.log' '!holds fs/Logs/a.log new && bits fs/Logs/a.log 755' root ext4=fs 'setup=chattr +a fs/Logs'
 row append-only-folder-new L 'a.log=new;fs/Logs/a.log=old' 'a.log,fs/Logs/,b.log' '!holds fs/Logs/b.log new' root ext4=fs 'setup=chattr +a fs/Logs'
 # In place where the rename is refused (a bind-mounted file) or no inode is left; a write in place waits for the lock.
-row bind-mounted-target L 'a.log=new;Logs/a.log=old;b=old' 'a.log,Logs/,a.log' '!holds Logs/a.log new' root 'setup=mount --bind b Logs/a.log'
+row bind-mounted-target-loses-exec-labels L 'a.log=new;Logs/a.log=old;b=old' 'a.log,Logs/,a.log' '!holds b new && is "security attributes" "" "$(getfattr -dm security b)"' root 'setup=setfattr -n security.SMACK64EXEC -v x b && setfattr -n security.ima -v 0x01 b && mount --bind b Logs/a.log'
 row no-inode-left L 'a.log=new;small/Logs/a.log=old' 'a.log,small/Logs/,a.log' '!holds small/Logs/a.log new' root tmpfs=small:1M,nr_inodes=3
 row in-place-waits-for-lock L 'a.log=new;Logs/#555;Logs/t.log=old' 'a.log,Logs/,t.log' '!holds mid old && holds Logs/t.log new' user 'setup=flock Logs/t.log sh -c "touch ../held; sleep 2" & until [ -e ../held ]; do sleep 0.05; done' 'during=opened_by_run Logs/t.log && cp Logs/t.log mid'
 # Faults: the target is the old file or the new copy, whole, and nothing else.
+row in-place-copies-length-examined L 'a.log=@1M;fs/Logs/a.log=old' 'a.log,fs/Logs/,a.log' '!is size 1048576 "$(stat -c %s fs/Logs/a.log)"' root ext4=fs 'setup=chattr +i fs/Logs' 'strace=-e inject=copy_file_range:delay_enter=1000000:when=1' 'during=sleep 0.5; printf late >>a.log'
+row in-place-within-size-limit L 'a.log=@1M;fs/Logs/a.log=old' 'a.log,fs/Logs/,a.log' '!holds fs/Logs/a.log old' root ext4=fs fsize=65536 'setup=chattr +i fs/Logs'
+row in-place-size-limit-no-inode L 'a.log=@1M;fs/Logs/a.log=old' 'a.log,fs/Logs/,a.log' '!holds fs/Logs/a.log old' root ext4=fs fsize=65536 'setup=mkdir fs/u && chown 65534 fs/u && $nobody sh -c "cd fs/u && seq 9000 | xargs touch" 2>/dev/null; :'
 row file-size-limit L 'a.log=@1M;Logs/a.log=old' 'a.log,Logs/,a.log' '!holds Logs/a.log old && only Logs a.log' fsize=65536
 row disk-full LW 'a.log=@4M;small/a.log=old' 'a.log,small/,a.log' '!holds small/a.log old && only small a.log' root tmpfs=small:1M
 row large-sparse-whole L 'big=~4100M' 'big,Logs/,big' '![ $(($(stat -c %b*%B Logs/big))) -lt 99999999 ] && cmp -n 1M big Logs/big && cmp -i 4096M big Logs/big'
@@ -141,8 +153,10 @@ row in-place-reserves-room L 'a.log=@2M;small/Logs/a.log=old' 'a.log,small/Logs/
 row squatters-file-not-written L 'a.log=new#600;b=theirs#666;tmp/#1777;tmp/t.log=' 'a.log,tmp/,t.log' '!holds b theirs' root 'setup=chown 1234 b && mount --bind b tmp/t.log'
 row root-link-in-sticky-folder L 'a.log=new;secret/#700;tmp/#1777;tmp/app->../secret' 'a.log,tmp/app/logs/,a.log' '!absent secret/logs'
 row root-link-in-group-folder L 'a.log=new;secret/#700;g/#2775;g/app->../secret' 'a.log,g/app/logs/,a.log' '!absent secret/logs' root 'setup=chgrp 50 g'
+row container-links-stay-inside L 'secret/' 's{i},c/{i}/,t{i}' '!absent secret/t0 && absent secret/t1 && same s0 "box$PWD/secret/t0" && same s1 "box$PWD/secret/t1"; r=$?; kill $(cat ../pid); exit $r' root par=2 'setup=mkdir -p "box$PWD/secret" && ln -s "$PWD/secret" box/0 && ln -s "../../../../../../../../../..$PWD/secret" box/1 && { perl -e "chroot q(box) and chdir q(/) and sleep 30" & echo $! >../pid; } && sleep 0.3 && ln -s /proc/$(cat ../pid)/root c'
 row container-through-proc-root L 'box/s=outside' 'c{R}/box/s,c{R}/box/,t' '!holds "c$PWD/box/t" inside && absent box/t; r=$?; kill $(cat ../pid); exit $r' root 'setup=unshare -m --propagation private sh -c "mount -t tmpfs t box && echo inside >box/s && exec sleep 30" & echo $! >../pid; ln -s /proc/$!/root c; sleep 0.5'
 # The new file is its owner's alone until it is whole, also under a temporary name, which a failed copy removes.
+row temporary-name-acl-after-mode L 'a.log=new#600;Logs/' 'a.log,Logs/,a.log' '!absent ../leak && holds Logs/a.log new' root notmpfile 'strace=-e inject=fchmod:delay_enter=1000000' 'setup=setfacl -dm u:65534:rw Logs' 'during=sleep 0.5; $nobody sh -c "cat Logs/.tarvik-*" >/dev/null 2>&1 && touch ../leak; :'
 row temporary-name-owner-only L 'a.log=@1M#600;Logs/a.log=old#640' 'a.log,Logs/,a.log' '!absent ../leak && holds Logs/a.log old' root notmpfile fsize=65536 'strace=-e inject=copy_file_range:delay_enter=1500000:when=1' 'setup=setfacl -dm u:65534:rw Logs' 'during=sleep 0.3; ls Logs/.tarvik-* >/dev/null && { $nobody sh -c "cat Logs/.tarvik-* 2>/dev/null" && touch ../leak; :; }'
 # What a new target and a replaced one keep.
 row new-target-bits-from-source L 'a.log=new#606;Logs/' 'a.log,Logs/,a.log' '!bits Logs/a.log 604' umask=022
@@ -154,6 +168,11 @@ row root-chain-under-umask-000 L 'a.log=new' 'a.log,Logs/A/,a.log' '!bits Logs 7
 # A power cut right after the run keeps the copy: a new target, and a replaced one without ext4's own flush on rename.
 row power-cut-new-target L 'a.log=@64K;fs/Logs/' 'a.log,fs/Logs/,a.log' '!crash fs && same a.log fs/Logs/a.log' root ext4=fs
 row power-cut-replaced L 'a.log=@64K;fs/Logs/a.log=old' 'a.log,fs/Logs/,a.log' '!crash fs && same a.log fs/Logs/a.log' root ext4=fs:noauto_da_alloc 'setup=sync'
+# Every failure point of a replacement, a new chain, a copy without unnamed files and a write in place.
+sweep replace 'a.log=@70000;Logs/a.log=old' 'a.log,Logs/,a.log' Logs/a.log ''
+sweep new-chain 'a.log=@70000' 'a.log,Logs/A/B/,a.log' Logs/A/B/a.log ''
+sweep named 'a.log=@70000;Logs/a.log=old' 'a.log,Logs/,a.log' Logs/a.log '' notmpfile
+sweep in-place 'a.log=@70000;Logs/#555;Logs/a.log=old' 'a.log,Logs/,a.log' Logs/a.log 'p?write(64)?|p?read(64)?|copy_file_range' user
 # Bytes appended to a source that ends in a hole, just as the copy reaches that hole.
 row append-at-trailing-hole L 's=head' 's,Logs/,s' '!tail -c 4 Logs/s | grep -qx tail' 'setup=truncate -s 1M s' 'strace=-e inject=lseek:delay_enter=1000000:when=4' 'during=sleep 0.5; printf tail >>s'
 # Argument texts at the host's limits, and at random.

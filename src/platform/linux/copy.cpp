@@ -16,9 +16,12 @@
 #include <ctime>
 #include <fcntl.h>
 #include <limits>
+#include <linux/fs.h>
 #include <string>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/quota.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/syscall.h>
@@ -54,7 +57,7 @@ template <typename Attempt> bool Patiently(Attempt attempt) {
 // a temporary name from the start.
 enum class Naming { Unnamed, UnnamedOnly, Named };
 
-enum class Placed { Done, Pending, Refused, Failed, Unlinkable };
+enum class Placed { Done, Pending, Refused, Failed, Unnameable };
 
 // Only a regular file is opened (Open examines it first). A write lease
 // answers EAGAIN to it and tells the lease's holder to let go; the open is
@@ -72,8 +75,13 @@ bool OpenSource(const std::string& path, Source& source) {
 }
 
 // A link at the target path is replaced when it leads to a regular file that
-// is not the source, or to nothing at all.
+// is not the source, or to nothing at all. A link the run may not follow is a
+// plain link, replaced without a look through it: where it leads would tell
+// its maker what is behind root's doors, and could hang on a dead mount.
 bool ReplaceableLink(const Target& target, const struct stat& source) {
+    if (!MayFollow(target.status, target.folder.fd)) {
+        return true;
+    }
     struct stat linked;
     if (::fstatat(target.folder.fd, target.name.c_str(), &linked, 0) == 0) {
         return S_ISREG(linked.st_mode) && !SameFile(linked, source);
@@ -97,14 +105,14 @@ bool ClassifyTarget(const std::string& path, const struct stat& source, Target& 
         return errno == ENOENT;
     }
     if (S_ISREG(target.status.st_mode)) {
-        target.standing = SameFile(target.status, source) ? Standing::Keep : Standing::Regular;
+        target.standing = SameFile(target.status, source) ? Standing::LeftAlone : Standing::Regular;
     } else if (S_ISLNK(target.status.st_mode) && ReplaceableLink(target, source)) {
         target.standing = Standing::Link;
     } else {
-        target.standing = Standing::Keep;
+        target.standing = Standing::LeftAlone;
         errno = EEXIST;
     }
-    return target.standing != Standing::Keep;
+    return target.standing != Standing::LeftAlone;
 }
 
 // An append-only or immutable folder (chattr +a, +i) keeps every name it
@@ -122,12 +130,27 @@ bool NoUnnamedFiles(int error) {
     return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
 }
 
-// Whether the run's user or group has used up an inode quota on the folder's
-// file system; a block quota leaves no room for the copy in place either.
+// Whether an inode quota that a new file in the folder counts against is used
+// up: the run's user's, the group's the file gets (the folder's where it is
+// set-group-id), or the folder's project's. A block quota leaves no room for
+// the copy in place either.
 bool InodeQuotaReached(int folder) {
-    const std::pair<int, unsigned> owners[] = {{USRQUOTA, ::geteuid()}, {GRPQUOTA, ::getegid()}};
+    struct stat status;
+    struct fsxattr project {};
+    const Fd readable(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const bool setGroup = ::fstat(folder, &status) == 0 && (status.st_mode & S_ISGID) != 0;
+    // Project 0 is none; an unreadable folder's project is not known.
+    if (readable.fd < 0 || ::ioctl(readable.fd, FS_IOC_FSGETXATTR, &project) != 0) {
+        project.fsx_projid = 0;
+    }
+    const std::pair<int, unsigned> owners[] = {{USRQUOTA, ::geteuid()},
+                                               {GRPQUOTA, setGroup ? status.st_gid : ::getegid()},
+                                               {PRJQUOTA, project.fsx_projid}};
     for (const auto& [type, id] : owners) {
         struct dqblk quota {};
+        if (type == PRJQUOTA && id == 0) {
+            continue;
+        }
         if (::syscall(SYS_quotactl_fd, folder, QCMD(Q_GETQUOTA, type), id, &quota) == 0 &&
             ((quota.dqb_ihardlimit != 0 && quota.dqb_curinodes >= quota.dqb_ihardlimit) ||
              (quota.dqb_isoftlimit != 0 && quota.dqb_curinodes >= quota.dqb_isoftlimit))) {
@@ -171,21 +194,22 @@ bool CopyRange(int in, int out, off_t& offset, off_t end, bool& kernelCopy, bool
         if (kernelCopy) {
             off_t inOffset = offset;
             off_t outOffset = offset;
-            const ssize_t moved =
-                Retry([&] { return ::copy_file_range(in, &inOffset, out, &outOffset, left, 0); });
+            const ssize_t moved = RetryOnSignal(
+                [&] { return ::copy_file_range(in, &inOffset, out, &outOffset, left, 0); });
             kernelCopy = moved > 0;
             offset += kernelCopy ? moved : 0;
             continue;
         }
         const size_t chunk = left < sizeof buffer ? left : sizeof buffer;
-        const ssize_t got = Retry([&] { return ::pread(in, buffer, chunk, offset); });
+        const ssize_t got = RetryOnSignal([&] { return ::pread(in, buffer, chunk, offset); });
         if (got <= 0) {
             eof = got == 0;
             return eof;
         }
         // A regular file takes a whole write; a short one means a full
         // disk or a size limit, which the next write would report.
-        if (Retry([&] { return ::pwrite(out, buffer, static_cast<size_t>(got), offset); }) != got) {
+        if (RetryOnSignal(
+                [&] { return ::pwrite(out, buffer, static_cast<size_t>(got), offset); }) != got) {
             return false;
         }
         offset += got;
@@ -196,9 +220,11 @@ bool CopyRange(int in, int out, off_t& offset, off_t end, bool& kernelCopy, bool
 // Copies the source until a read reports its end, whatever size the system
 // reported (pseudo files report 0 or a page; a log may shrink or grow while
 // it is copied), and gives the copy the length read. Below the reported size
-// the holes of a sparse source stay holes, unless dense asks for every byte
-// to be written (over old content).
-bool CopyData(int in, int out, off_t size, bool dense) {
+// the holes of a sparse source stay holes. In place (exact) every byte is
+// written over the old content, and no more than size: what grows beyond
+// would outrun the room reserved for it.
+bool CopyData(int in, int out, off_t size, bool exact) {
+    const bool dense = exact;
     bool kernelCopy = true;
     bool eof = false;
     off_t offset = 0;
@@ -220,9 +246,9 @@ bool CopyData(int in, int out, off_t size, bool dense) {
     }
     // Beyond the reported size only plain reads, which every file answers.
     kernelCopy = false;
-    return (eof ||
+    return (eof || exact ||
             CopyRange(in, out, offset, std::numeric_limits<off_t>::max(), kernelCopy, eof)) &&
-           Retry([&] { return ::ftruncate(out, offset); }) == 0;
+           RetryOnSignal([&] { return ::ftruncate(out, offset); }) == 0;
 }
 
 // Calls make with temporary names until one is free: short, to fit beside any
@@ -289,12 +315,9 @@ struct TemporaryName {
 
 // Makes the file that takes the copy, in the target folder: unnamed where the
 // file system has unnamed files, so a killed run leaves nothing behind. It
-// starts open to its owner alone, without the ACL that the folder's default
-// would give it: no one else may open it before it is whole and has its
-// final owner, ACL and mode (KeepIdentity).
+// starts open to its owner alone (StartOwnerOnly).
 int MakeCopyFile(const Target& target, Naming naming, char (&temporary)[16]) {
     const int folder = target.folder.fd;
-    constexpr mode_t kOwnerOnly = S_IRUSR | S_IWUSR;
     Fd fd(-1);
     if (naming != Naming::Named) {
         fd.Reset(::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, kOwnerOnly));
@@ -310,7 +333,7 @@ int MakeCopyFile(const Target& target, Naming naming, char (&temporary)[16]) {
         });
     }
     if (fd.fd >= 0) {
-        ::fremovexattr(fd.fd, kAccessAcl);
+        StartOwnerOnly(fd.fd);
     }
     return fd.Release();
 }
@@ -321,7 +344,7 @@ bool WriteCopy(int out, const Source& source, const Target& target) {
         return false;
     }
     KeepIdentity(out, source, target);
-    return Retry([&] { return ::fdatasync(out); }) == 0;
+    return RetryOnSignal([&] { return ::fdatasync(out); }) == 0;
 }
 
 // Names the finished unnamed file: with the target's name where none stands
@@ -335,7 +358,7 @@ Placed NameUnnamed(int out, const Target& target, Naming naming, char (&temporar
         }
         // EEXIST: another run made the target meanwhile; it is replaced.
         if (errno != EEXIST) {
-            return errno == ENOENT ? Placed::Unlinkable : Placed::Failed;
+            return errno == ENOENT ? Placed::Unnameable : Placed::Failed;
         }
     }
     if (naming == Naming::UnnamedOnly) {
@@ -344,22 +367,15 @@ Placed NameUnnamed(int out, const Target& target, Naming naming, char (&temporar
     if (WithFreshName(temporary, [&] { return LinkUnnamed(out, folder, temporary); })) {
         return Placed::Pending;
     }
-    return errno == ENOENT ? Placed::Unlinkable : Placed::Failed;
+    return errno == ENOENT ? Placed::Unnameable : Placed::Failed;
 }
 
-// Writes the copy into a new file and gives it the target's name. Refused:
-// the folder refused the new file or the rename. Unlinkable: the unnamed file
-// could not be named at all. A temporary name never outlives the call.
-Placed PlaceCopy(const Source& source, const Target& target, Naming naming) {
+// Gives the finished copy, its data on the disk, the target's name: linked
+// straight to it, or renamed over it from the temporary name, and the folder
+// synced after. Refused: the folder refused the rename. Unnameable: the
+// unnamed file could not be named at all.
+Placed PlaceCopy(Fd& out, const Target& target, Naming naming, TemporaryName& temporary) {
     const int folder = target.folder.fd;
-    TemporaryName temporary(folder);
-    Fd out(MakeCopyFile(target, naming, temporary.text));
-    if (out.fd < 0) {
-        return CreateRefused(errno, folder) ? Placed::Refused : Placed::Failed;
-    }
-    if (!WriteCopy(out.fd, source, target)) {
-        return Placed::Failed;
-    }
     const Placed named = temporary.text[0] == '\0'
                              ? NameUnnamed(out.fd, target, naming, temporary.text)
                              : Placed::Pending;
@@ -381,6 +397,22 @@ Placed PlaceCopy(const Source& source, const Target& target, Naming naming) {
     return Placed::Done;
 }
 
+// Makes a new file beside the target, writes the copy into it and places it.
+// Refused: the folder refused the new file or the rename. A temporary name
+// never outlives the call.
+Placed CopyBeside(const Source& source, const Target& target, Naming naming) {
+    const int folder = target.folder.fd;
+    TemporaryName temporary(folder);
+    Fd out(MakeCopyFile(target, naming, temporary.text));
+    if (out.fd < 0) {
+        return CreateRefused(errno, folder) ? Placed::Refused : Placed::Failed;
+    }
+    if (!WriteCopy(out.fd, source, target)) {
+        return Placed::Failed;
+    }
+    return PlaceCopy(out, target, naming, temporary);
+}
+
 // Another run writing the same target in place holds this lock for the
 // length of its write. Other writers do not ask for it and are outside the
 // run's control. A file system without locks leaves the write unguarded.
@@ -394,36 +426,42 @@ bool LockForWriting(int fd) {
 // been put there to receive what the run copies (the kernel's
 // protected_regular rule).
 bool MayWriteInPlace(const struct stat& file, int folder) {
-    return file.st_nlink == 1 && (TrustedOwner(file.st_uid) || !OthersMayWrite(folder));
+    return file.st_nlink == 1 && (TrustedOwner(file.st_uid, folder) || !OthersMayWrite(folder));
+}
+
+// Whether a file of size bytes stays within the run's file-size limit, which
+// the kernel does not check when room is reserved.
+bool WithinSizeLimit(off_t size) {
+    struct rlimit limit;
+    return ::getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
+           static_cast<rlim_t>(size) <= limit.rlim_cur;
 }
 
 // Writes the copy into the existing target, as cp does, where the folder
-// refuses a new file or the rename. Room for the whole copy is reserved
-// first and the old content is written over, never cut first: a full disk
-// leaves the old target whole. Not atomic: a fault midway (a read error)
-// leaves the target partial.
+// refuses a new file or the rename. It starts only when it can finish as far
+// as the run can know: within the size limit, room for the whole copy
+// reserved, and exactly the length examined at the start copied (a log that
+// grows meanwhile is copied as it stood); the old content is written over,
+// never cut first, so a full disk leaves the old target whole. Not atomic: a
+// fault midway (a read error) leaves the target partial.
 bool WriteInPlace(const Source& source, const Target& target) {
     Fd out(::openat(target.folder.fd, target.name.c_str(),
                     O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat status;
     const off_t size = source.status.st_size;
     if (out.fd < 0 || ::fstat(out.fd, &status) != 0 || !SameFile(status, target.status) ||
-        !MayWriteInPlace(status, target.folder.fd) || !LockForWriting(out.fd) ||
+        !MayWriteInPlace(status, target.folder.fd) || !WithinSizeLimit(size) ||
+        !LockForWriting(out.fd) ||
         (size > 0 &&
-         Retry([&] { return ::fallocate(out.fd, FALLOC_FL_KEEP_SIZE, 0, size); }) != 0)) {
+         RetryOnSignal([&] { return ::fallocate(out.fd, FALLOC_FL_KEEP_SIZE, 0, size); }) != 0)) {
         return false;
     }
-    // New content never runs with the old one's privileges. The kernel keeps
-    // set-id bits for a writer with CAP_FSETID, so they go before any byte
-    // changes.
-    if ((status.st_mode & (S_ISUID | S_ISGID)) != 0) {
-        ::fchmod(out.fd, status.st_mode & 07777 & ~static_cast<mode_t>(S_ISUID | S_ISGID));
-    }
+    DisownOldContent(out.fd, status);
     if (!CopyData(source.fd.fd, out.fd, size, true)) {
         return false;
     }
     KeepModificationTime(out.fd, source);
-    return Retry([&] { return ::fdatasync(out.fd); }) == 0 && ::close(out.Release()) == 0;
+    return RetryOnSignal([&] { return ::fdatasync(out.fd); }) == 0 && ::close(out.Release()) == 0;
 }
 
 } // namespace
@@ -445,9 +483,9 @@ bool CopyOneFile(const Text& sourcePath, const Text& targetPath) {
     if (keepsNames && target.standing != Standing::Absent) {
         return target.standing == Standing::Regular && WriteInPlace(source, target);
     }
-    Placed placed = PlaceCopy(source, target, keepsNames ? Naming::UnnamedOnly : Naming::Unnamed);
-    if (placed == Placed::Unlinkable && !keepsNames) {
-        placed = PlaceCopy(source, target, Naming::Named);
+    Placed placed = CopyBeside(source, target, keepsNames ? Naming::UnnamedOnly : Naming::Unnamed);
+    if (placed == Placed::Unnameable && !keepsNames) {
+        placed = CopyBeside(source, target, Naming::Named);
     }
     if (placed == Placed::Refused && target.standing == Standing::Regular) {
         return WriteInPlace(source, target);

@@ -19,9 +19,11 @@ namespace {
 // Attributes that empower or vouch for the old content: capabilities and
 // SMACK's exec and mmap labels grant on exec, IMA and EVM vouch for it. None
 // of them may pass to new content.
+constexpr const char* kBoundToContent[] = {"security.capability", "security.SMACK64EXEC",
+                                           "security.SMACK64MMAP", "security.ima", "security.evm"};
+
 bool BoundToContent(const char* key) {
-    for (const char* bound : {"security.capability", "security.SMACK64EXEC", "security.SMACK64MMAP",
-                              "security.ima", "security.evm"}) {
+    for (const char* bound : kBoundToContent) {
         if (std::strcmp(key, bound) == 0) {
             return true;
         }
@@ -29,17 +31,29 @@ bool BoundToContent(const char* key) {
     return false;
 }
 
-// The old target's attributes, read through a descriptor of its own, which
-// needs no /proc; where the run may not read the file, through the /proc
+// A file that neither root, the run's user nor the folder's owner made, in a
+// folder others may write, may have been put there for the copy to take
+// over: its owner, mode and ACL would hand the copy to whoever put it there.
+// It is replaced as a new file that keeps nothing of it.
+bool Squatted(const Target& target) {
+    struct stat folder;
+    return !TrustedOwner(target.status.st_uid, target.folder.fd) &&
+           (::fstat(target.folder.fd, &folder) != 0 || folder.st_uid != target.status.st_uid) &&
+           OthersMayWrite(target.folder.fd);
+}
+
+// The extended attributes of the entry name in folder (the old target, or
+// the folder itself as "."), read through a descriptor of its own, which
+// needs no /proc; where the run may not read the entry, through the /proc
 // name of an O_PATH descriptor, which needs no read permission. The path
-// lookup's O_PATH descriptors take no attribute calls themselves.
-class OldAttributes {
+// lookup's O_PATH descriptors take no attribute calls themselves. With
+// neither, every call fails.
+class Attributes {
   public:
-    explicit OldAttributes(const Target& target) {
+    Attributes(int folder, const char* name, const struct stat& examined) {
         for (const int flags : {O_RDONLY | O_NONBLOCK | O_NOCTTY, O_PATH}) {
-            fd_.Reset(
-                ::openat(target.folder.fd, target.name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC));
-            if (fd_.fd >= 0 && StillExamined(fd_.fd, target.status)) {
+            fd_.Reset(::openat(folder, name, flags | O_NOFOLLOW | O_CLOEXEC));
+            if (fd_.fd >= 0 && StillExamined(fd_.fd, examined)) {
                 byName_ = flags == O_PATH ? ProcName(fd_.fd) : "";
                 return;
             }
@@ -55,6 +69,10 @@ class OldAttributes {
                                : ::listxattr(byName_.c_str(), names, size);
     }
     ssize_t Get(const char* key, void* value, size_t size) const {
+        if (fd_.fd < 0) {
+            errno = EBADF;
+            return -1;
+        }
         return byName_.empty() ? ::fgetxattr(fd_.fd, key, value, size)
                                : ::getxattr(byName_.c_str(), key, value, size);
     }
@@ -67,7 +85,7 @@ class OldAttributes {
 // Gives the copy the old file's extended attributes and ACL; false when they
 // could not be read. Without an ACL of the old file's own, the copy loses
 // the folder's default ACL that it took as a new file.
-bool KeepAttributes(int out, const OldAttributes& old) {
+bool KeepAttributes(int out, const Attributes& old) {
     static char names[XATTR_LIST_MAX];
     static char value[XATTR_SIZE_MAX];
     const ssize_t length = old.List(names, sizeof names);
@@ -91,39 +109,87 @@ bool KeepAttributes(int out, const OldAttributes& old) {
 }
 
 // The folder's default ACL, which a new file there takes in place of the
-// umask; empty where it has none or it cannot be read.
-std::string DefaultAcl(int folder) {
+// umask: empty where it has none, absent (false) where it cannot be read (no
+// /proc, and a folder the run may not read).
+bool DefaultAcl(int folder, std::string& acl) {
     static char value[XATTR_SIZE_MAX];
-    ssize_t size = ::getxattr(ProcName(folder).c_str(), kDefaultAcl, value, sizeof value);
-    if (size < 0 && errno == ENOENT) {
-        const Fd readable(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        size = readable.fd < 0 ? -1 : ::fgetxattr(readable.fd, kDefaultAcl, value, sizeof value);
+    struct stat status;
+    const ssize_t size =
+        ::fstat(folder, &status) != 0
+            ? -1
+            : Attributes(folder, ".", status).Get(kDefaultAcl, value, sizeof value);
+    // ENODATA: it has none; ENOTSUP: its file system has none.
+    if (size < 0 && errno != ENODATA && errno != ENOTSUP) {
+        return false;
     }
-    return size > 0 ? std::string(value, static_cast<size_t>(size)) : std::string();
+    acl.assign(value, size > 0 ? static_cast<size_t>(size) : 0);
+    return true;
 }
+
+// ACL tags in the stored form: a 4-byte header, then 8-byte entries of tag,
+// permission and id.
+enum : unsigned char { kOwnerTag = 0x01, kGroupTag = 0x04, kMaskTag = 0x10, kOtherTag = 0x20 };
 
 // The permission bits that a new file asked for with mode gets: as the
 // kernel gives them, less the run's starting umask or, where the folder has a
-// default ACL (the stored form: a 4-byte header, then 8-byte entries of tag,
-// permission and id), less what its owner, mask (or group) and other entries
-// leave out.
-mode_t NewFileMode(mode_t mode, const std::string& acl) {
+// default ACL, less what its owner, mask (or group) and other entries leave
+// out. Where that ACL cannot be read, its owner's bits alone: never wider.
+mode_t NewFileMode(mode_t mode, mode_t umask, const std::string& acl, bool aclKnown) {
+    if (!aclKnown) {
+        return mode & ~umask & S_IRWXU;
+    }
     if (acl.empty()) {
-        return mode & ~StartUmask();
+        return mode & ~umask;
     }
     mode_t owner = 0, group = 0, mask = 8, other = 0;
     for (size_t at = 4; at + 8 <= acl.size(); at += 8) {
         const auto tag = static_cast<unsigned char>(acl[at]);
         const mode_t bits = static_cast<unsigned char>(acl[at + 2]) & 7u;
-        owner = tag == 0x01 ? bits : owner;
-        group = tag == 0x04 ? bits : group;
-        mask = tag == 0x10 ? bits : mask;
-        other = tag == 0x20 ? bits : other;
+        owner = tag == kOwnerTag ? bits : owner;
+        group = tag == kGroupTag ? bits : group;
+        mask = tag == kMaskTag ? bits : mask;
+        other = tag == kOtherTag ? bits : other;
     }
     return mode & (owner << 6 | (mask == 8 ? group : mask) << 3 | other);
 }
 
+// The folder's default ACL as the new file's own, its owner, mask (or group)
+// and other entries cut to the file's mode, as the kernel gives it a new
+// file: set in one step, it grants no one more than the final mode does.
+std::string AclOfMode(std::string acl, mode_t mode) {
+    bool hasMask = false;
+    for (size_t at = 4; at + 8 <= acl.size(); at += 8) {
+        hasMask = hasMask || static_cast<unsigned char>(acl[at]) == kMaskTag;
+    }
+    for (size_t at = 4; at + 8 <= acl.size(); at += 8) {
+        const auto tag = static_cast<unsigned char>(acl[at]);
+        const int shift = tag == kOwnerTag                                    ? 6
+                          : tag == kMaskTag || (tag == kGroupTag && !hasMask) ? 3
+                          : tag == kOtherTag                                  ? 0
+                                                                              : -1;
+        if (shift >= 0) {
+            acl[at + 2] = static_cast<char>(acl[at + 2] & static_cast<char>((mode >> shift) & 7));
+        }
+    }
+    return acl;
+}
+
 } // namespace
+
+void StartOwnerOnly(int out) {
+    ::fremovexattr(out, kAccessAcl);
+}
+
+void DisownOldContent(int out, const struct stat& old) {
+    // The kernel keeps set-id bits for a writer with CAP_FSETID, and drops
+    // capabilities alone of the attributes bound to the content.
+    if ((old.st_mode & (S_ISUID | S_ISGID)) != 0) {
+        ::fchmod(out, old.st_mode & 07777 & ~static_cast<mode_t>(S_ISUID | S_ISGID));
+    }
+    for (const char* bound : kBoundToContent) {
+        ::fremovexattr(out, bound);
+    }
+}
 
 // The copy, new or written in place, is as recent as its source.
 void KeepModificationTime(int out, const Source& source) {
@@ -134,18 +200,22 @@ void KeepModificationTime(int out, const Source& source) {
 // Gives the copy the source's modification time and, last, who may use it,
 // as it started with access for its owner alone: replacing a regular file,
 // that file's owner and group (where allowed), extended attributes and ACL,
-// and permission bits; otherwise the source's bits as a new file takes them,
-// with the folder's default ACL. Best effort: the data matters more. Where
-// the old file's attributes cannot be read, the copy gets no ACL and no group
-// access, so it never grants more than the old file did.
+// and permission bits; otherwise (and in place of a squatter's file) the
+// source's bits as a new file takes them, with the folder's default ACL.
+// Best effort: the data matters more. Where the old file's attributes cannot
+// be read, the copy gets no ACL and no group access, so it never grants more
+// than the old file did.
 void KeepIdentity(int out, const Source& source, const Target& target) {
     KeepModificationTime(out, source);
-    if (target.standing != Standing::Regular) {
-        const std::string acl = DefaultAcl(target.folder.fd);
+    if (target.standing != Standing::Regular || Squatted(target)) {
+        std::string acl;
+        const bool aclKnown = DefaultAcl(target.folder.fd, acl);
+        const mode_t mode = NewFileMode(source.status.st_mode & 0777, StartUmask(), acl, aclKnown);
         if (!acl.empty()) {
-            ::fsetxattr(out, kAccessAcl, acl.data(), acl.size(), 0);
+            const std::string own = AclOfMode(acl, mode);
+            ::fsetxattr(out, kAccessAcl, own.data(), own.size(), 0);
         }
-        ::fchmod(out, NewFileMode(source.status.st_mode & 0777, acl));
+        ::fchmod(out, mode);
         return;
     }
     const struct stat& old = target.status;
@@ -153,7 +223,8 @@ void KeepIdentity(int out, const Source& source, const Target& target) {
         // The group alone, where the owner may not be given: best effort too.
         [[maybe_unused]] const int groupOnly = ::fchown(out, static_cast<uid_t>(-1), old.st_gid);
     }
-    const bool kept = KeepAttributes(out, OldAttributes(target));
+    const bool kept =
+        KeepAttributes(out, Attributes(target.folder.fd, target.name.c_str(), target.status));
     if (!kept) {
         ::fremovexattr(out, kAccessAcl);
     }

@@ -3,7 +3,7 @@
 // path.cpp, and the copy lives in copy.cpp.
 #include "../../mdlCopy.h"
 #include "../platform.h"
-#include "fd.h"
+#include "host.h"
 
 #include <csignal>
 #include <fcntl.h>

@@ -4,9 +4,10 @@
 // time, each step from the descriptor of the step before, so the path cannot
 // be switched between steps. The walk follows a link only when the run may
 // trust both the link and the folder that holds it (MayFollow).
-#include "fd.h"
+#include "host.h"
 
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <linux/magic.h>
@@ -21,6 +22,14 @@ namespace {
 // The kernel's own limit on symbolic links within one resolution.
 constexpr int kMaxLinks = 40;
 
+// What a walk carries from step to step: the links followed so far, and the
+// folder that "/" stands for: the host's root (-1) until a link of /proc
+// leads into a process's view, then that process's root.
+struct Walked {
+    int links = 0;
+    Fd root{-1};
+};
+
 // The kernel refuses a text this long outright, and the walk must not reach
 // further than it: a chain just beyond the limit is not started.
 bool BeyondPathLimit(const std::string& path) {
@@ -29,17 +38,6 @@ bool BeyondPathLimit(const std::string& path) {
     }
     errno = ENAMETOOLONG;
     return true;
-}
-
-// A link is followed only when it belongs to a trusted owner and sits in a
-// folder that no one else may write. Anyone else's link could steer a root
-// run into folders its maker may not touch; and whoever may write a folder
-// may move any link into it, even root's, so a root-made link in a user's
-// folder, or in a folder that a group or everyone may write (sticky or not),
-// is someone else's choice of where the run goes. A real folder needs no such
-// rule: a user cannot move a folder that is not theirs into their own.
-bool MayFollow(const struct stat& link, int folder) {
-    return TrustedOwner(link.st_uid) && !OthersMayWrite(folder);
 }
 
 // The links of /proc that lead into another process's view (its root, its
@@ -65,11 +63,98 @@ bool NeedsWalk(int error) {
     }
 }
 
+// Reads a small file of /proc whole; empty where it cannot.
+std::string ReadProc(const std::string& path) {
+    std::string text;
+    const Fd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    char chunk[4096];
+    for (ssize_t got; file.fd >= 0 && (got = ::read(file.fd, chunk, sizeof chunk)) > 0;) {
+        text.append(chunk, static_cast<size_t>(got));
+    }
+    return text;
+}
+
+// Inside a user namespace whose uid 0 is not the host's root, the overflow
+// uid stands for the host's root and every unmapped user alike, and the run
+// has no more rights than its real user: what the overflow uid owns (/bin,
+// /usr) is trusted as root's is, as cp and the kernel do. Without /proc the
+// namespace cannot be told, and it is not trusted. -1 where it is not.
+uid_t TrustedOverflowUid() {
+    static const uid_t uid = [] {
+        const std::string map = ReadProc("/proc/self/uid_map");
+        unsigned long inside = 0, outside = 0, count = 0;
+        for (const char* line = map.c_str(); *line != '\0'; line = ::strchrnul(line, '\n')) {
+            line += *line == '\n' ? 1 : 0;
+            if (std::sscanf(line, "%lu %lu %lu", &inside, &outside, &count) == 3 && inside == 0 &&
+                outside == 0) {
+                return static_cast<uid_t>(-1); // uid 0 is the host's root
+            }
+        }
+        unsigned long overflow = 65534;
+        std::sscanf(ReadProc("/proc/sys/kernel/overflowuid").c_str(), "%lu", &overflow);
+        return map.empty() ? static_cast<uid_t>(-1) : static_cast<uid_t>(overflow);
+    }();
+    return uid;
+}
+
+// A FUSE file system that a user mounted shows whatever owners its maker
+// chooses (bindfs --force-user=root makes every entry root's): it vouches for
+// none unless root or the run's user mounted it (its user_id). Without /proc
+// its maker cannot be told, and it vouches for none.
+bool VouchesForOwners(int on) {
+    struct statfs status;
+    if (::fstatfs(on, &status) != 0) {
+        return false;
+    }
+    if (status.f_type != FUSE_SUPER_MAGIC) {
+        return true;
+    }
+    unsigned long mount = 0, maker = 0;
+    const std::string info = ReadProc("/proc/self/fdinfo/" + std::to_string(on));
+    const char* field = std::strstr(info.c_str(), "mnt_id:");
+    if (field == nullptr || std::sscanf(field, "mnt_id: %lu", &mount) != 1) {
+        return false;
+    }
+    // The mount's line: "ID PARENT ... - TYPE SOURCE SUPER-OPTIONS".
+    const std::string mounts = "\n" + ReadProc("/proc/self/mountinfo");
+    const std::string::size_type line = mounts.find("\n" + std::to_string(mount) + " ");
+    const std::string::size_type options =
+        line == std::string::npos ? line : mounts.find(",user_id=", mounts.find(" - ", line));
+    return options != std::string::npos && options < mounts.find('\n', line + 1) &&
+           std::sscanf(mounts.c_str() + options, ",user_id=%lu", &maker) == 1 &&
+           (maker == 0 || maker == ::geteuid());
+}
+
+// ".." at the root of a process's view stays there, as the kernel keeps it.
+bool AtRoot(int folder, const Walked& walked) {
+    struct stat here, root;
+    return walked.root.fd >= 0 && ::fstat(folder, &here) == 0 &&
+           ::fstat(walked.root.fd, &root) == 0 && SameFile(here, root);
+}
+
+// The root of the process whose /proc entry the folder is (/proc/PID, or
+// /proc/PID/fd for an open folder): where "/" leads after its links. The
+// links of /proc itself (self, thread-self, mounts) stay in the run's view:
+// the walk's root is kept (Fd -1, errno 0).
+int ProcessRoot(int folder) {
+    constexpr ino_t kProcTop = 1;
+    struct stat status;
+    if (::fstat(folder, &status) != 0) {
+        return -1;
+    }
+    if (status.st_ino == kProcTop) {
+        errno = 0;
+        return -1;
+    }
+    const int root = ::openat(folder, "root", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    return root >= 0 ? root : ::openat(folder, "../root", O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
 // Opens the entry the walk has reached with the caller's flags: by its name
 // in its folder, never following a link there, and only when it is still the
 // file the walk examined.
-int Reopen(int folder, const char* name, int flags, const struct stat& examined) {
-    Fd entry(Retry([&] { return ::openat(folder, name, flags | O_NOFOLLOW | O_CLOEXEC); }));
+int OpenExamined(int folder, const char* name, int flags, const struct stat& examined) {
+    Fd entry(RetryOnSignal([&] { return ::openat(folder, name, flags | O_NOFOLLOW | O_CLOEXEC); }));
     if (entry.fd >= 0 && !StillExamined(entry.fd, examined)) {
         errno = ESTALE;
         return -1;
@@ -77,40 +162,59 @@ int Reopen(int folder, const char* name, int flags, const struct stat& examined)
     return entry.Release();
 }
 
-int Walk(int at, const char* path, int flags, int& links);
+int Walk(int at, const char* path, int flags, Walked& walked);
 
 // Walks on through the link name (open as link, examined as status) that the
 // folder holds, when the run may follow it, and opens where it leads with
 // flags.
 int FollowLink(int link, const char* name, const struct stat& status, int folder, int flags,
-               int& links) {
+               Walked& walked) {
     if (!MayFollow(status, folder)) {
         errno = EACCES;
         return -1;
     }
     if (InProc(link)) {
-        return ::openat(folder, name, flags | O_CLOEXEC);
+        // What follows resolves inside that process's view: its "/" and the
+        // ".." above its root are its root, never the host's.
+        Fd root(ProcessRoot(folder));
+        if (root.fd < 0 && errno != 0) {
+            return -1;
+        }
+        Fd entry(::openat(folder, name, flags | O_CLOEXEC));
+        if (entry.fd < 0) {
+            return -1;
+        }
+        if (root.fd >= 0) {
+            walked.root.Reset(root.Release());
+        }
+        return entry.Release();
     }
     char text[PATH_MAX];
     const ssize_t size = ::readlinkat(link, "", text, sizeof text - 1);
-    if (size < 0 || ++links > kMaxLinks) {
+    if (size < 0 || ++walked.links > kMaxLinks) {
         errno = size < 0 ? errno : ELOOP;
         return -1;
     }
     text[size] = '\0';
     // A relative link text starts from the folder that holds the link.
-    return Walk(folder, text, flags, links);
+    return Walk(folder, text, flags, walked);
 }
 
 // Resolves path from the folder at and opens its last component with flags;
 // every component before it is opened as an O_PATH folder. O_DIRECTORY in
 // flags asks for a folder at the end.
-int Walk(int at, const char* path, int flags, int& links) {
-    Fd folder(::openat(at, *path == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+int Walk(int at, const char* path, int flags, Walked& walked) {
+    Fd folder(*path != '/' ? ::openat(at, ".", O_PATH | O_DIRECTORY | O_CLOEXEC)
+              : walked.root.fd < 0
+                  ? ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC)
+                  : ::openat(walked.root.fd, ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
     for (const char* next = path + std::strspn(path, "/"); folder.fd >= 0;) {
         const char* end = ::strchrnul(next, '/');
         // A path of slashes alone names the folder it starts from.
-        const std::string name = end == next ? std::string(".") : std::string(next, end);
+        std::string name = end == next ? std::string(".") : std::string(next, end);
+        if (name == ".." && AtRoot(folder.fd, walked)) {
+            name = ".";
+        }
         next = end + std::strspn(end, "/");
         const bool last = *next == '\0';
         // As for the kernel, a name followed by a slash must be a folder.
@@ -121,12 +225,12 @@ int Walk(int at, const char* path, int flags, int& links) {
             return -1;
         }
         if (S_ISLNK(status.st_mode)) {
-            entry.Reset(FollowLink(entry.fd, name.c_str(), status, folder.fd, want, links));
+            entry.Reset(FollowLink(entry.fd, name.c_str(), status, folder.fd, want, walked));
         } else if ((want & O_DIRECTORY) != 0 && !S_ISDIR(status.st_mode)) {
             errno = ENOTDIR;
             return -1;
         } else if (last && (want & O_PATH) == 0) {
-            entry.Reset(Reopen(folder.fd, name.c_str(), want, status));
+            entry.Reset(OpenExamined(folder.fd, name.c_str(), want, status));
         }
         if (last || entry.fd < 0) {
             return entry.Release();
@@ -148,20 +252,25 @@ int Resolve(const std::string& path, int flags) {
     if (fd >= 0 || !NeedsWalk(errno)) {
         return static_cast<int>(fd);
     }
-    int links = 0;
-    return Walk(AT_FDCWD, path.c_str(), flags, links);
+    Walked walked;
+    return Walk(AT_FDCWD, path.c_str(), flags, walked);
 }
 
 } // namespace
 
-bool TrustedOwner(uid_t owner) {
-    return owner == 0 || owner == ::geteuid();
+bool TrustedOwner(uid_t owner, int on) {
+    return (owner == 0 || owner == ::geteuid() || owner == TrustedOverflowUid()) &&
+           VouchesForOwners(on);
 }
 
 bool OthersMayWrite(int folder) {
     struct stat status;
-    return ::fstat(folder, &status) != 0 || !TrustedOwner(status.st_uid) ||
+    return ::fstat(folder, &status) != 0 || !TrustedOwner(status.st_uid, folder) ||
            (status.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+}
+
+bool MayFollow(const struct stat& link, int folder) {
+    return TrustedOwner(link.st_uid, folder) && !OthersMayWrite(folder);
 }
 
 int Open(const std::string& path, int flags) {
@@ -181,7 +290,8 @@ int Open(const std::string& path, int flags) {
         errno = EINVAL;
         return -1;
     }
-    Fd file(Retry([&] { return ::open(ProcName(examined.fd).c_str(), flags | O_CLOEXEC); }));
+    Fd file(
+        RetryOnSignal([&] { return ::open(ProcName(examined.fd).c_str(), flags | O_CLOEXEC); }));
     if (file.fd < 0 && errno == ENOENT) {
         file.Reset(Resolve(path, flags));
     }

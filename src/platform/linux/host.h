@@ -14,7 +14,7 @@
 namespace host {
 
 // Retries a call that a signal interrupted.
-template <typename Call> auto Retry(Call call) {
+template <typename Call> auto RetryOnSignal(Call call) {
     for (;;) {
         auto result = call();
         if (!(result == -1 && errno == EINTR)) {
@@ -63,8 +63,10 @@ inline std::string ProcName(int fd) {
 // set for the folders the run makes. main.cpp.
 mode_t StartUmask();
 
-// Root and the run's own user: what either made, the run may trust. path.cpp.
-bool TrustedOwner(uid_t owner);
+// Root and the run's own user: what either made, the run may trust, where the
+// file system that holds it (the descriptor on) vouches for its owners.
+// path.cpp.
+bool TrustedOwner(uid_t owner, int on);
 
 // Whether anyone but root or the run's user may write the folder, or it
 // cannot be examined: then it vouches neither for a link in it nor for who
@@ -76,6 +78,16 @@ bool OthersMayWrite(int folder);
 // O_DIRECTORY it opens only a regular file (EINVAL otherwise), and examines
 // it before it opens it. path.cpp.
 int Open(const std::string& path, int flags);
+
+// A link is followed only when it belongs to a trusted owner and sits in a
+// folder that no one else may write. Anyone else's link could steer a root
+// run into folders its maker may not touch; and whoever may write a folder
+// may move any link into it, even root's, so a root-made link in a user's
+// folder, or in a folder that a group or everyone may write (sticky or not),
+// is someone else's choice of where the run goes. A real folder needs no such
+// rule: a user cannot move a folder that is not theirs into their own.
+// path.cpp.
+bool MayFollow(const struct stat& link, int folder);
 
 // Opens the folder holding the entry that ends at end of path, as an O_PATH
 // descriptor, and gives the entry's name in name. path.cpp.
