@@ -23,8 +23,9 @@
 # (Windows: a file held open, for a second and shared for reading unless told,
 # once it appears; a row whose file was never held runs again), log=FILE
 # (Windows: a log kept open for writing during the run, "early" written
-# before, "late" after). Every run must end by itself, print nothing and exit
-# 0, and no temporary file may stay behind.
+# before, "late" after), x86 (Windows: only the x86 exe's table under the
+# Windows-like Wine; the examples carry that exe). Every run must end by
+# itself, print nothing and exit 0, and no temporary file may stay behind.
 # shellcheck disable=SC2016,SC2034
 
 # Splitting and joining.
@@ -38,7 +39,8 @@ row blanks-after-quoted-name W 'a.log=new' '"{P}"  	 a.log,Logs\,a.log' 'Logs/;L
 row unquoted-name W 'a.log=new' '{P} a.log,Logs\,a.log' 'Logs/;Logs/a.log=new;a.log=new' cmd
 row text-glued-to-name W 'a.log=new' '"{P}"a.log,Logs\,b c.log' 'Logs/;Logs/b c.log=new;a.log=new' cmd
 row unquoted-path-with-blank W 'a.log=new' '{R}\My App\TARVIK.exe  a.log,Logs\,a.log' '!same a.log Logs/a.log' cmd 'app={R}\My App\Tarvik.exe' 'setup=mkdir "My App" && cp "$program" "My App"'
-row nsis-example-delivers-log W '' '"{R}\Example-1.0.exe" /S /D={R}\App' '!grep -q "Installation complete" App/Logs/Setup/setup.log' cmd 'setup=cp "$tests/../examples/install-log.nsi" "$program" . && makensis -V2 install-log.nsi >/dev/null'
+row nsis-example-delivers-log W '' '"{R}\Example-1.0.exe" /S /D={R}\App' '!grep -q "Installation complete" App/Logs/Setup/setup.log' cmd x86 'setup=mkdir x86 && cp "$program" x86 && cp "$tests"/../examples/install-log.* . && makensis -V2 install-log.nsi >/dev/null'
+row msi-example-delivers-own-log W '' 'msiexec /i {R}\Example-1.0.msi /qn /l*v {R}\msi.log TARVIKLOG={R}\msi.log INSTALLDIR={R}\App\' '!grep -q "Action start.*TarvikCopyLog" App/Logs/install.log' cmd x86 'setup=mkdir x86 && cp "$program" x86 && cp "$tests"/../examples/install-log.* . && wixl -a x86 -o Example-1.0.msi install-log.wxs'
 # The folder chain and the copy.
 row chain-made-outside-in LW 'a.log=new;Logs/;Logs/a.log=old old old' 'a.log,Logs/A/B/C/,a.log' 'Logs/;Logs/A/;Logs/A/B/;Logs/A/B/C/;Logs/A/B/C/a.log=new;Logs/a.log=old old old;a.log=new'
 row shorter-copy-replaces LW 'a.log=new;Logs/;Logs/a.log=old old old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new'
