@@ -25,6 +25,5 @@ done
 # structure version, then 1.1 and 0.25 as two 32-bit words, twice.
 od -An -tx1 -v "$exe" | tr -d ' \n' | grep -q 'bd04effe000001000100010019000000010001001900000' ||
     fail "FILEVERSION and PRODUCTVERSION are not 1,1,0,25"
-size=$(wc -c <"$exe") && echo "size: $size bytes"
-[ "$size" -lt 262144 ] || fail "not under 256 KiB"
+size=$(wc -c <"$exe") && echo "size: $size bytes" && [ "$size" -lt 262144 ] || fail "not under 256 KiB"
 exit $fail

@@ -37,8 +37,7 @@ echo log >"$work/setup.log"
 "$work/deb/usr/bin/tarvik" "$work/setup.log,$work/Logs/Setup/Day1/,setup.log"
 cmp "$work/setup.log" "$work/Logs/Setup/Day1/setup.log"
 zip=$dist/tarvik-$version-windows.zip
-test "$(unzip -Z1 "$zip" | tr '\n' ' ')" = "LICENSE.txt README.txt install-log.nsi install-log.wxs \
-x64/Tarvik.exe x86/Tarvik.exe "
+test "$(unzip -Z1 "$zip" | tr '\n' ' ')" = "LICENSE.txt README.txt install-log.nsi install-log.wxs x64/Tarvik.exe x86/Tarvik.exe "
 test "$(unzip -p "$zip" LICENSE.txt README.txt install-log.\* | grep -vc "$(printf '\r')$")" = 0
 # Both examples build where the zip is unpacked.
 unzip -q "$zip" -d "$work/zip"
