@@ -1,24 +1,26 @@
-# What a user receives. The Windows program installs beside the texts of the
-# release zip, with the line ends Windows readers expect. The Linux program
-# installs as a command with its manual page and copyright: debian/rules
-# builds the Debian package from exactly these rules, so `cmake --install
-# --strip` into a prefix and the package hold the same files, the package
-# adding its changelog (debian/changelog, Debian's place for it).
+# What a user receives. The Windows program installs in a folder named for its
+# processor (x86, x64) beside the texts of the release zip, with the line ends
+# Windows readers expect. The Linux program installs as a command with its
+# manual page and copyright: debian/rules builds the Debian package from
+# exactly these rules, so `cmake --install --strip` into a prefix and the
+# package hold the same files, the package adding its changelog
+# (debian/changelog, Debian's place for it).
 
 # Installed folders are 0755 whatever the umask of the machine that builds.
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 if(WIN32)
-  install(TARGETS tarvik RUNTIME DESTINATION .)
-  # README.txt says whether the zip's Tarvik.exe is signed: scripts/package
+  # Each build's exe in a folder of its own (x86, x64); the texts are the same from either.
+  install(TARGETS tarvik RUNTIME DESTINATION ${TARVIK_ARCH})
+  # README.txt says whether the zip's exes are signed: scripts/package
   # signs it when its environment, which this build shares, names a key.
   if("$ENV{TARVIK_SIGN_P12}$ENV{TARVIK_SIGN_PKCS11_KEY}" STREQUAL "")
-    set(TARVIK_SIGNATURE "is not signed: no code-signing key was given.")
+    set(TARVIK_SIGNATURE "are not signed: no code-signing key was given.")
   else()
-    set(TARVIK_SIGNATURE "is signed with Authenticode.")
+    set(TARVIK_SIGNATURE "are signed with Authenticode.")
   endif()
-  foreach(_tarvik_text doc/README.txt LICENSE:LICENSE.txt examples/install-log.nsi)
+  foreach(_tarvik_text doc/README.txt LICENSE:LICENSE.txt examples/install-log.nsi examples/install-log.wxs)
     string(REGEX REPLACE ":.*" "" _tarvik_from "${_tarvik_text}")
     string(REGEX REPLACE ".*[:/]" "" _tarvik_to "${_tarvik_text}")
     configure_file(${_tarvik_from} ${CMAKE_CURRENT_BINARY_DIR}/zip/${_tarvik_to} @ONLY NEWLINE_STYLE CRLF)

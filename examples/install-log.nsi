@@ -1,14 +1,15 @@
 ; A minimal silent installer that keeps a log of its own and, as its very
 ; last step, has Tarvik copy that log into a folder chain that does not
-; exist yet. Build it in the folder that holds this script and Tarvik.exe
-; (the unpacked release zip):
+; exist yet. Build it where the release zip was unpacked (x86\Tarvik.exe
+; beside this script):
 ;     makensis install-log.nsi
 ; and run it:  Example-1.0.exe /S   (or  ... /S /D=C:\Some\Folder)
 ; It installs for the current user alone, under the user's own profile,
 ; and asks for no elevation; README.txt says what a per-machine installer
-; changes. The installer is x64, as Tarvik.exe is: only the x64 build
-; ships, as 32-bit programs cannot be run where it is built and tested.
-Target amd64-unicode
+; changes. The installer is x86, as NSIS makes them unless told otherwise,
+; and so is the Tarvik.exe it carries: both run on every Windows, 32-bit,
+; x64 and Arm.
+Unicode true
 Name "Example"
 OutFile "Example-1.0.exe"
 InstallDir "$LOCALAPPDATA\Example"
@@ -21,7 +22,7 @@ Section
   ; when the installer ends.
   InitPluginsDir
   SetOutPath "$PLUGINSDIR"
-  File "Tarvik.exe"
+  File "x86\Tarvik.exe"
   FileOpen $0 "$PLUGINSDIR\setup.log" w
   FileWrite $0 "Installing Example into $INSTDIR$\r$\n"
 

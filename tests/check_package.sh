@@ -4,7 +4,8 @@
 # whose program is built with other flags, and the package's changelog), the
 # shared C++ runtime, the version and date in the manual page,
 # a stripped program that copies as the README says, and the zip's members
-# in Windows line ends, its README's NSIS section the same as the README's.
+# (both exes, the texts in Windows line ends, the examples building beside
+# them), its README's NSIS section the same as the README's.
 # Usage: check_package.sh DIST BUILD_FOLDER
 set -eu
 dist=$(cd "$1" && pwd)
@@ -36,8 +37,11 @@ echo log >"$work/setup.log"
 "$work/deb/usr/bin/tarvik" "$work/setup.log,$work/Logs/Setup/Day1/,setup.log"
 cmp "$work/setup.log" "$work/Logs/Setup/Day1/setup.log"
 zip=$dist/tarvik-$version-windows.zip
-test "$(unzip -Z1 "$zip" | tr '\n' ' ')" = "LICENSE.txt README.txt Tarvik.exe install-log.nsi "
-test "$(unzip -p "$zip" LICENSE.txt README.txt install-log.nsi | grep -vc "$(printf '\r')$")" = 0
+test "$(unzip -Z1 "$zip" | tr '\n' ' ')" = "LICENSE.txt README.txt install-log.nsi install-log.wxs x64/Tarvik.exe x86/Tarvik.exe "
+test "$(unzip -p "$zip" LICENSE.txt README.txt install-log.\* | grep -vc "$(printf '\r')$")" = 0
+# Both examples build where the zip is unpacked.
+unzip -q "$zip" -d "$work/zip"
+(cd "$work/zip" && makensis -V1 install-log.nsi >/dev/null && wixl -a x86 -o Example-1.0.msi install-log.wxs)
 # The text under a heading, "## Heading" or a line underlined with dashes.
 nsis() {
     tr -d '\r' | sed 's/^## \(.*\)/\1\n--/' |

@@ -168,6 +168,7 @@ row() { # name hosts before text after options...
     text=$4 splitargs= whole= app= hold= log= prefix="timeout -k 5 60" exe=$program modes=()
     shift 5
     [[ $hosts == *$host* ]] || return 0
+    [[ " $* " != *" x86 "* || ${TARVIK_ARCH:-}${TARVIK_WINE:-} == x86windows ]] || return 0
     [[ $name =~ ${TARVIK_ONLY:-.} ]] || return 0
     local needs=plain && [[ " $* " == *" root "* ]] && needs=root
     [[ ${TARVIK_ROWS:-$needs} == "$needs" ]] || return 0
