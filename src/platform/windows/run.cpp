@@ -149,6 +149,16 @@ void EndRun() {
 
 } // namespace platform
 
+// The C++ runtime's last resort, for an exception that nothing may catch,
+// ends the run as quietly as any other. The runtime's own handler would
+// print the exception's type and call abort(), whose dialog msvcrt shows a
+// windowed program; the link points that handler here (CMakeLists.txt),
+// which also leaves its demangler out of the exe.
+extern "C" [[noreturn]] void TarvikTerminate() {
+    ::TerminateProcess(::GetCurrentProcess(), 0);
+    ::ExitProcess(0);
+}
+
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // Before anything else: no "insert a disk" or fault dialog, whatever the
     // paths name, and no junction a user planted is followed.
