@@ -79,7 +79,7 @@ constexpr DWORD kTurnPatienceMs = 50000;
 
 // Repeats a step that fails as Busy, waiting a little longer each time; the
 // last failure's reason stays for the caller.
-template <typename Step> bool Retry(Step step, DWORD patience = kBusyPatienceMs) {
+template <typename Step> bool WhileBusy(Step step, DWORD patience = kBusyPatienceMs) {
     DWORD waited = 0;
     for (DWORD wait = 10;; wait = std::min<DWORD>(wait * 2, 250)) {
         if (step()) {
@@ -199,7 +199,7 @@ bool SetBasics(HANDLE file, DWORD attributes, const FILETIME& created) {
 // open for writing by the program that keeps it. One that nobody may read
 // meanwhile is waited for like any busy file.
 bool OpenSource(const platform::Text& source, Handle& in, BY_HANDLE_FILE_INFORMATION& info) {
-    return Retry([&] {
+    return WhileBusy([&] {
                return in.Reset(::CreateFileW(source.c_str(), GENERIC_READ, kShareAll, nullptr,
                                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
            }) &&
@@ -245,8 +245,9 @@ struct OwnCopy {
 };
 
 // The handle on the run's own file for one step; a busy file is waited for.
-bool Reopen(OwnCopy& copy, DWORD access, Handle& step) {
-    if (Retry([&] { return step.Reset(::ReOpenFile(copy.file.Get(), access, kShareAll, 0)); })) {
+bool ReopenOwnCopy(OwnCopy& copy, DWORD access, Handle& step) {
+    if (WhileBusy(
+            [&] { return step.Reset(::ReOpenFile(copy.file.Get(), access, kShareAll, 0)); })) {
         return true;
     }
     copy.stuck = copy.stuck || Busy(::GetLastError());
@@ -260,7 +261,7 @@ void DiscardCopy(OwnCopy& copy) {
     FILE_DISPOSITION_INFO disposition{};
     disposition.DeleteFile = TRUE;
     SetBasics(copy.file.Get(), copy.attributes & ~DWORD{FILE_ATTRIBUTE_READONLY}, FILETIME{});
-    if (Reopen(copy, DELETE | SYNCHRONIZE, deleter)) {
+    if (ReopenOwnCopy(copy, DELETE | SYNCHRONIZE, deleter)) {
         ::SetFileInformationByHandle(deleter.Get(), FileDispositionInfo, &disposition,
                                      sizeof disposition);
     }
@@ -353,7 +354,7 @@ bool FillCopy(CopyFileAType copyFileA, const std::string& narrowSource,
         // Writing needs a file that is not read-only, for the flush's moment.
         SetBasics(copy.file.Get(), info.dwFileAttributes & ~DWORD{FILE_ATTRIBUTE_READONLY},
                   created);
-        if (!Reopen(copy, GENERIC_WRITE, writer)) {
+        if (!ReopenOwnCopy(copy, GENERIC_WRITE, writer)) {
             return false;
         }
     } else {
@@ -361,7 +362,7 @@ bool FillCopy(CopyFileAType copyFileA, const std::string& narrowSource,
         if (!CopyRefused(::GetLastError()) || !OpenSource(source, in, info)) {
             return false;
         }
-        if (!Reopen(copy, GENERIC_WRITE, writer) || !Pour(in.Get(), writer.Get()) ||
+        if (!ReopenOwnCopy(copy, GENERIC_WRITE, writer) || !Pour(in.Get(), writer.Get()) ||
             !::SetFileTime(writer.Get(), nullptr, nullptr, &info.ftLastWriteTime)) {
             return false;
         }
@@ -435,10 +436,10 @@ bool RenameCopy(HANDLE deleter, const platform::Text& copyName, const platform::
 // target is replaced itself.
 bool PlaceCopy(OwnCopy& copy, const platform::Text& target) {
     Handle deleter;
-    if (!Reopen(copy, DELETE | SYNCHRONIZE, deleter)) {
+    if (!ReopenOwnCopy(copy, DELETE | SYNCHRONIZE, deleter)) {
         return false;
     }
-    return Retry([&] { return RenameCopy(deleter.Get(), copy.name, target); });
+    return WhileBusy([&] { return RenameCopy(deleter.Get(), copy.name, target); });
 }
 
 // Writes the source into the target itself: not atomic, and only where the
@@ -454,11 +455,11 @@ bool WriteInPlace(const platform::Text& source, const platform::Text& target) {
     OVERLAPPED turn{};
     turn.Offset = 0xFFFFFFFE;
     turn.OffsetHigh = 0x7FFFFFFF;
-    if (!OpenSource(source, in, info) || !Retry([&] {
+    if (!OpenSource(source, in, info) || !WhileBusy([&] {
             return out.Reset(OpenEntry(target, GENERIC_WRITE | FILE_READ_ATTRIBUTES));
         }) ||
         !::GetFileInformationByHandle(out.Get(), &old) || FolderOrLink(old) ||
-        !Retry(
+        !WhileBusy(
             [&] {
                 return ::LockFileEx(out.Get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY,
                                     0, 1, 0, &turn) != FALSE;
