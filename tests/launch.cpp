@@ -3,11 +3,12 @@
 // "\uXXXX" stands for one UTF-16 unit, so a row can pass a lone surrogate.
 // TARVIK_PROGRAM, when set, names the program apart, as installers do.
 // TARVIK_HOLD, "PATTERN[|MS[|SHARE]]", names a file (wildcards allowed) that,
-// as soon as it appears, is held open for MS milliseconds (1000), sharing
-// SHARE (1, reading only) as scanners do; one never held is said on output.
-// TARVIK_LOG names a log kept open for writing, sharing reading only, while
-// the program runs, as installers keep theirs: "early" is written before it
-// starts, "late" after it ends.
+// as soon as it appears, is held open for MS milliseconds (1000; 0: until the
+// run ends, opened 50 ms after it is seen), sharing SHARE (1, reading only) as scanners do, and
+// mapped into memory as viewers do where SHARE has 8 added; one never held before the run ends is
+// said on output, unless it was to be held until then. TARVIK_LOG names a log kept open for
+// writing, sharing reading only, while the program runs, as installers keep theirs: "early" is
+// written before it starts, "late" after it ends.
 #include <windows.h>
 
 #include <algorithm>
@@ -15,7 +16,7 @@
 #include <cstdlib>
 #include <string>
 
-void Hold(std::wstring pattern) {
+void Hold(std::wstring pattern, HANDLE run) {
     const size_t bar = pattern.find(L'|');
     const DWORD ms = bar == std::wstring::npos ? 1000 : std::stoul(pattern.substr(bar + 1));
     const size_t share = pattern.find(L'|', bar == std::wstring::npos ? bar : bar + 1);
@@ -24,22 +25,35 @@ void Hold(std::wstring pattern) {
     std::wstring name(pattern);
     name.erase(name.find_last_of(L"\\/") + 1);
     WIN32_FIND_DATAW entry;
-    for (int tries = 0; tries < 100000; ++tries) {
+    while (::WaitForSingleObject(run, 0) == WAIT_TIMEOUT) {
         HANDLE search = ::FindFirstFileW(pattern.c_str(), &entry);
+        ::Sleep(ms == 0 ? 50 : 0); // until the run ends: as a scanner that scans a change later
         HANDLE held = search == INVALID_HANDLE_VALUE
                           ? search
-                          : ::CreateFileW((name + entry.cFileName).c_str(), GENERIC_READ, sharing,
-                                          nullptr, OPEN_EXISTING, 0, nullptr);
+                          : ::CreateFileW((name + entry.cFileName).c_str(), GENERIC_READ,
+                                          sharing & 7, nullptr, OPEN_EXISTING, 0, nullptr);
         if (search != INVALID_HANDLE_VALUE) {
             ::FindClose(search);
         }
         if (held != INVALID_HANDLE_VALUE) {
+            HANDLE map = (sharing & 8) != 0
+                             ? ::CreateFileMappingW(held, nullptr, PAGE_READONLY, 0, 0, nullptr)
+                             : nullptr;
+            const void* view =
+                map != nullptr ? ::MapViewOfFile(map, FILE_MAP_READ, 0, 0, 0) : nullptr;
+            ::WaitForSingleObject(run, ms == 0 ? INFINITE : 0);
             ::Sleep(ms);
+            if (view != nullptr) {
+                ::UnmapViewOfFile(view);
+                ::CloseHandle(map);
+            }
             ::CloseHandle(held);
             return;
         }
     }
-    std::printf("held nothing: %ls\n", pattern.c_str());
+    if (ms != 0) {
+        std::printf("held nothing: %ls\n", pattern.c_str());
+    }
 }
 
 int wmain() {
@@ -72,7 +86,7 @@ int wmain() {
         ::Sleep(200);
     }
     if (const wchar_t* hold = _wgetenv(L"TARVIK_HOLD"); hold != nullptr && *hold != L'\0') {
-        Hold(hold);
+        Hold(hold, process.hProcess);
     }
     ::WaitForSingleObject(process.hProcess, INFINITE);
     ::WriteFile(logFile, "late\n", 5, &written, nullptr);

@@ -45,6 +45,7 @@ holds() { is "$1" "$2" "$(cat -- "$1" 2>&1 | head -c 200)"; }
 absent() { is "$1" absent "$(stat -c %F -- "$1" 2>/dev/null || echo absent)"; }
 only() { local d=$1 && shift && is "$d holds" "$*" "$(ls -A -- "$d" | tr '\n' ' ' | sed 's/ $//')"; }
 bits() { is "mode of $1" "$2" "$(stat -c %a -- "$1")"; }
+within() { is "seconds the run took" "under $1" "$( ((SECONDS - began < $1)) && echo "under $1" || echo $((SECONDS - began)))"; }
 same() { cmp -s -- "$1" "$2" || { echo "$2: expected the bytes of $1, found $(stat -c %s -- "$2" 2>&1) other bytes" && false; }; }
 one_of() { for s in s*; do cmp -s "$s" "$1" && return; done && echo "$1: expected one whole source, found a mix" && false; }
 crash() { xfs_io -x -c shutdown "$1" && umount "$1" && mount -o "$mopts" "$top/img$count" "$1"; }
@@ -212,7 +213,7 @@ row() { # name hosts before text after options...
         text=${text//\{R\}/Z:${dir//\//\\}} app=${app//\{R\}/Z:${dir//\//\\}}
         text=${text//\{P\}/Z:${top//\//\\}\\bin\\${program##*/}}
     else text=${text//\{R\}/$dir}; fi
-    rm -f "$top/landed" && for ((r = 0; r < rounds; r++)); do runs; done
+    rm -f "$top/landed" && began=$SECONDS && for ((r = 0; r < rounds; r++)); do runs; done
     if [ -n "$hold" ] && grep -qs '^held nothing' "$top"/out.*; then # the row's premise did not hold: again
         [ "$tries" -lt 9 ] && cd "$top" && rm -rf "$dir" && { tries=$((tries + 1)) row "${args[@]}"; return; }
         fail "expected $hold held during the run, found it never held"
