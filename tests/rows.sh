@@ -113,6 +113,12 @@ row mixed-separators W 'a.log=new' '"{P}" a.log,Logs/A\B/,a.log' 'Logs/;Logs/A/;
 row beyond-260-characters W 'a.log=new' "a.log,$(rep 30 abcdefghij/),a.log" "!holds $(rep 30 abcdefghij/)a.log new"
 row source-beyond-260 W "$(rep 30 abcdefghij/)a.log=new" "$(rep 30 abcdefghij/)a.log,Logs/,a.log" '!holds Logs/a.log new'
 row blank-ended-level W 'a.log=new' 'a.log,Logs /Sub/,a.log' 'Logs /;Logs /Sub/;Logs /Sub/a.log=new;a.log=new'
+# Every failure point (TARVIK_SWEEP=1): the target old or new whole (in place, partial only where a
+# write failed), the old one where the copy's flush fails, nothing beside, and no waiting.
+row sweep-new-target W 'a.log=@100000;Logs/' 'a.log,Logs/,a.log' '!{ absent Logs/a.log || same a.log Logs/a.log; } && within 10' sweep
+row sweep-replace W 'a.log=@100000;Logs/a.log=old' 'a.log,Logs/,a.log' '!{ holds Logs/a.log old || { [[ ${fault-} != FlushFileBuffers\ 1\ * ]] && same a.log Logs/a.log; }; } && within 10' sweep
+row sweep-live-log W 'a.log=;Logs/a.log=old' 'a.log,Logs/,a.log' '!{ holds Logs/a.log old || { [[ ${fault-} != FlushFileBuffers\ 1\ * ]] && holds Logs/a.log early; }; } && within 10' log=a.log sweep
+row sweep-in-place W 'a.log=@100000;Logs/#555;Logs/a.log=old' 'a.log,Logs/,a.log' '!{ holds Logs/a.log old || same a.log Logs/a.log || [[ ${fault-} == @(ReadFile|WriteFile|SetEndOfFile)* ]]; } && within 10' user sweep
 # Refusals without privileges.
 row writable-target-in-place LW 'a.log=new;Logs/#555;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' user
 row read-only-folder-and-target LW 'a.log=new;Logs/#555;Logs/a.log=old#444' 'a.log,Logs/,a.log' 'Logs/#555;Logs/a.log=old#444;a.log=new' user

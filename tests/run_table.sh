@@ -5,8 +5,9 @@
 # TARVIK_ROWS=root runs only the rows that need root, =plain the others;
 # TARVIK_ONLY=REGEX only the rows whose name matches. TARVIK_WINE=windows runs
 # Tarvik.exe under a Wine that behaves as Windows where the installed one is
-# kinder (windows_wine.sh). Exits 1 when a row failed, 77 when rows were
-# skipped and none failed.
+# kinder (windows_wine.sh); TARVIK_SWEEP=1 runs the rows marked sweep once
+# more for each failure point of Tarvik.exe (faults.c). Exits 1 when a row
+# failed, 77 when rows were skipped and none failed.
 set -u
 host=$1 program=$(realpath "$2") launcher=${3:+$(realpath "$3")} failures=0 count=0 skipped=0
 tests=$(realpath "$(dirname "$0")")
@@ -21,6 +22,18 @@ trap cleanup EXIT
 # not looser rights on the checkout's folders.
 chmod 711 "$top" && mkdir "$top/bin" && cp "$program" ${launcher:+"$launcher"} "$top/bin/" && chmod -R a+rX "$top/bin"
 printf '#!/bin/sh\nmount -t tmpfs noproc /proc && exec "$@"\n' >"$top/bin/noproc" && chmod 755 "$top/bin/noproc"
+if [ "$host" = W ] && [ -n "${TARVIK_SWEEP:-}" ]; then # the sweep's copy: kernel32 and advapi32 through faults.c
+    cc=x86_64-w64-mingw32-gcc && $cc -c -O1 -o "$top/faults.o" "$tests/faults.c" || exit 1
+    for d in KERNEL32:K ADVAPI32:A; do
+        lib=${d%:*} && { echo EXPORTS && x86_64-w64-mingw32-objdump -p "$program" | sed -n "/DLL Name: $lib/,/^\$/s/^\t[0-9a-f]*\t *[0-9]*  //p" |
+            while read -r f; do x86_64-w64-mingw32-nm "$top/faults.o" | grep -q " T F_$f$" && echo "$f=F_$f" || echo "$f=${lib,,}.$f"; done; } >"$top/$lib.def"
+        $cc -shared -o "$top/bin/FAULT${d#*:}32.dll" "$top/faults.o" "$top/$lib.def" || exit 1
+    done
+    perl -0777 -pe 's/KERNEL32\.dll\0/FAULTK32.dll\0/ && s/ADVAPI32\.dll\0/FAULTA32.dll\0/ or die' "$program" >"$top/bin/faults.exe" && chmod -R a+rX "$top/bin"
+fi
+# Each call's errors in the sweep, beyond access denied and sharing violation (as FAT, SMB and older Windows answer).
+declare -A errors=([CreateFileW]="5 32 112" [CopyFileA]="5 32 112 206" [ReadFile]="33 64" [WriteFile]="112 64" [FlushFileBuffers]=112
+    [SetEndOfFile]="1224 112" [LockFileEx]=33 [SetFileInformationByHandle]="5 32 87 50" [MoveFileExW]="5 50" [GetFileInformationByHandle]=87)
 [ "$(id -u)" = 0 ] && root=1 || root=
 if [ "$host" = W ] && [ "${TARVIK_WINE:-}" = windows ]; then
     sh "$tests/windows_wine.sh" "$top/winelike" && PATH=$top/winelike/bin:$PATH || exit 1
@@ -136,7 +149,7 @@ start() { # starts run $1 of the row in the background
         (umask "${runmask:-$(umask)}" && exec $prefix "$exe" "${arguments[@]}") >"$top/out.$1" 2>&1 &
     else
         [ -z "$whole" ] && t="\"Z:${exe//\//\\}\" $t"
-        TARVIK_COMMAND_LINE=$t TARVIK_PROGRAM=$app TARVIK_HOLD=$hold TARVIK_LOG=$log $prefix wine "$launcher" >"$top/out.$1" 2>&1 &
+        TARVIK_FAULT=${fault-} TARVIK_COUNTS=${sweeping:+Z:${dir//\//\\}\\counts} TARVIK_COMMAND_LINE=$t TARVIK_PROGRAM=$app TARVIK_HOLD=$hold TARVIK_LOG=$log $prefix wine "$launcher" >"$top/out.$1" 2>&1 &
     fi
 }
 
@@ -165,7 +178,7 @@ runs() { # starts the row's runs, then waits for each to end by itself, quietly,
 
 row() { # name hosts before text after options...
     local args=("$@") tries=${tries:-0} name=$1 hosts=$2 before=$3 after=$5 line=${BASH_LINENO[0]} runs=1 rounds=1
-    local killing= during= setup= skip= tmpfs= ext4= chown= runmask=
+    local killing= during= setup= skip= tmpfs= ext4= chown= runmask= sweeping=
     text=$4 splitargs= whole= app= hold= log= prefix="timeout -k 5 60" exe=$program modes=()
     shift 5
     [[ $hosts == *$host* ]] || return 0
@@ -192,6 +205,7 @@ row() { # name hosts before text after options...
         par=*) runs=${option#*=} ;; kill=*) rounds=${option#*=} killing=1 prefix= ;;
         during=*) during=${option#*=} ;; setup=*) setup=${option#*=} ;; split) splitargs=1 ;; cmd) whole=1 ;;
         umask=*) runmask=${option#*=} ;;
+        sweep) [ -n "${TARVIK_SWEEP:-}" ] && sweeping=1 exe=$top/bin/faults.exe name+=${fault:+[$fault]} ;;
         app=*) app=${option#*=} ;; hold=*) hold=${option#*=} ;; log=*) log=${option#*=} ;;
         esac
     done
@@ -221,7 +235,8 @@ row() { # name hosts before text after options...
     [ -n "$killing" ] && [ ! -s "$top/landed" ] && fail "expected a kill to land on a run at work, found every run ended"
     if [[ $after == '!'* ]]; then
         found=$(eval "${after#!}" 2>&1) || fail "${found:-expected ${after#!}}"
-        left=$(find . -name '.tarvik*' -o -name '~tarvik*') && [ -n "$left" ] && fail "expected nothing left, found $left"
+        left=$(find . -name '.tarvik*' -o -name '~tarvik*') && [ -n "$left" ] &&
+            ! [[ ${fault-} == *on && $left != *$'\n'* ]] && fail "expected nothing left, found $left" # a removal that fails on may leave one
     else
         split ';' "$after"
         local moded='|' && for e in "${parts[@]}"; do [[ $e == *#* ]] && moded+="$(entry_path "${e%#*}")|"; done
@@ -230,6 +245,17 @@ row() { # name hosts before text after options...
     fi
     cd "$top" && [ -z "$tmpfs" ] || umount "$dir/${tmpfs%:*}"
     [ -z "$ext4" ] || umount "$dir/${ext4%%:*}"
+    [ -n "$sweeping" ] && [ -z "${fault-}" ] && sweep "${args[@]}"
+}
+
+sweep() { # the row once more for each call the first run made: failing once and from then on, with each error
+    local call calls nth error mode points=0 # names the row leaves alone
+    while read -r call calls; do
+        for ((nth = 1; nth <= calls; nth++)); do for error in ${errors[$call]:-5 32}; do for mode in once on; do
+            points=$((points + 1)) && fault="$call $nth $error $mode" row "$@"
+        done; done; done
+    done < <(sort "$dir/counts")
+    echo "$1: $points failure points swept"
 }
 
 # shellcheck source=rows.sh

@@ -498,12 +498,16 @@ bool RenameCopy(HANDLE deleter, const platform::Text& copyName, const platform::
 
 // The copy takes the target's place in one rename: at every instant the
 // target path names the old file or the whole new one, and a link at the
-// target is replaced itself. Refused: the target's rules deny the replace.
+// target is replaced itself. Refused: the target's rules or a holder that
+// outlasted all patience deny the replace.
 Outcome PlaceCopy(OwnCopy& copy, const platform::Text& target) {
     if (WhileBusy([&] { return RenameCopy(copy.deleter.Get(), copy.name, target); })) {
         return Outcome::Done;
     }
-    return ::GetLastError() == ERROR_ACCESS_DENIED ? Outcome::Refused : Of(false);
+    // A lock violation (Wine: a mount point at the target) leaves it alone.
+    const DWORD error = ::GetLastError();
+    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ? Outcome::Refused
+                                                                            : Outcome::Failed;
 }
 
 // Whether the target is written in place after the copy beside it came to
