@@ -31,7 +31,7 @@ if [ "$host" = W ] && [ -n "${TARVIK_SWEEP:-}" ]; then # the sweep's copy: kerne
     done
     perl -0777 -pe 's/KERNEL32\.dll\0/FAULTK32.dll\0/ && s/ADVAPI32\.dll\0/FAULTA32.dll\0/ or die' "$program" >"$top/bin/faults.exe" && chmod -R a+rX "$top/bin"
 fi
-# Each call's errors in the sweep, beyond access denied and sharing violation (as FAT, SMB and older Windows answer).
+# The errors each call fails with in the sweep (else access denied and sharing violation): as Windows, FAT, SMB answer there.
 declare -A errors=([CreateFileW]="5 32 112" [CopyFileA]="5 32 112 206" [ReadFile]="33 64" [WriteFile]="112 64" [FlushFileBuffers]=112
     [SetEndOfFile]="1224 112" [LockFileEx]=33 [SetFileInformationByHandle]="5 32 87 50" [MoveFileExW]="5 50" [GetFileInformationByHandle]=87)
 [ "$(id -u)" = 0 ] && root=1 || root=
@@ -79,19 +79,6 @@ lease() { # holds a write lease on $1 in the background; writes "ready" when a r
     perl -MFcntl -e '$SIG{IO} = sub { print F "ready"; exit }; open(F, "+<", $ARGV[0]) && fcntl(F, 1024, F_WRLCK) && open(G, ">", "$ARGV[0].leased") && sleep 9' "$1" &
     for _ in {1..100}; do [ -e "$1.leased" ] && break || sleep 0.05; done
 }
-slow_renames() { # this prefix's Wine server takes 2 s over each rename until ../strace ends
-    wineserver -p >/dev/null 2>&1 # none, or the persistent one that the suite warmed
-    for p in $(pgrep -x 'wineserver(64)?'); do
-        grep -qzx "WINEPREFIX=$WINEPREFIX" "/proc/$p/environ" 2>/dev/null && s=$p
-    done
-    strace -qq -o /dev/null -p "$s" -e inject=rename,renameat,renameat2:delay_enter=2000000 &
-    echo $! >../strace && sleep 0.5
-}
-kill_in_rename() { # kills the run once its own copy stands in Logs, halfway through the slow rename
-    for _ in {1..200}; do [ -e Logs/~tarvik-*-0.tmp ] && break || sleep 0.02; done
-    sleep 0.5 && pid=$(pgrep -f "${top##*/}.row$count.") && kill -9 $pid && echo "$pid" >>"$top/landed"
-}
-
 entry_path() { local p=${1%%[=|]*} && p=${p%%->*} && printf '%s' "${p%/}"; }
 build() { # the tree in the current folder
     split ';' "$1"
@@ -195,7 +182,7 @@ row() { # name hosts before text after options...
         user) [ -n "$root" ] && chown=1 exe=$top/bin/${program##*/} && prefix="$prefix $nobody" ;;
         root) [ -n "$root" ] || skip="needs root" ;;
         fsize=*) prefix="$prefix prlimit --fsize=${option#*=}" ;;
-        strace=* | *slow_renames*) command -v strace >/dev/null || skip="needs strace" ;;&
+        strace=*) command -v strace >/dev/null || skip="needs strace" ;;&
         strace=*) prefix="$prefix strace -f -o /dev/null ${option#*=}" ;;
         tmpfs=*) tmpfs=${option#*=} ;; ext4=*) ext4=${option#*=} ;;
         noproc) prefix="$prefix unshare -m $top/bin/noproc" ;;
