@@ -23,11 +23,11 @@ trap cleanup EXIT
 chmod 711 "$top" && mkdir "$top/bin" && cp "$program" ${launcher:+"$launcher"} "$top/bin/" && chmod -R a+rX "$top/bin"
 printf '#!/bin/sh\nmount -t tmpfs noproc /proc && exec "$@"\n' >"$top/bin/noproc" && chmod 755 "$top/bin/noproc"
 if [ "$host" = W ] && [ -n "${TARVIK_SWEEP:-}" ]; then # the sweep's copy: kernel32 and advapi32 through faults.c
-    cc=x86_64-w64-mingw32-gcc && $cc -c -O1 -o "$top/faults.o" "$tests/faults.c" || exit 1
-    for d in KERNEL32:K ADVAPI32:A; do
-        lib=${d%:*} && { echo EXPORTS && x86_64-w64-mingw32-objdump -p "$program" | sed -n "/DLL Name: $lib/,/^\$/s/^\t[0-9a-f]*\t *[0-9]*  //p" |
-            while read -r f; do x86_64-w64-mingw32-nm "$top/faults.o" | grep -q " T F_$f$" && echo "$f=F_$f" || echo "$f=${lib,,}.$f"; done; } >"$top/$lib.def"
-        $cc -shared -o "$top/bin/FAULT${d#*:}32.dll" "$top/faults.o" "$top/$lib.def" || exit 1
+    p=x86_64-w64-mingw32- && ${p}gcc -c -O1 -w -o "$top/faults.o" "$tests/faults.c" && wrapped=" $(${p}nm "$top/faults.o" | sed -n 's/.* T F_//p' | tr '\n' ' ')" || exit 1
+    for lib in KERNEL32 ADVAPI32; do
+        ${p}objdump -p "$program" | sed -n "/DLL Name: $lib/,/^\$/s/^\t[0-9a-f]*\t *[0-9]*  //p" | while read -r f; do
+            [[ $wrapped == *" $f "* ]] && echo "$f=F_$f" || echo "$f=${lib,,}.$f"; done | sed 1iEXPORTS >"$top/$lib.def" &&
+            ${p}gcc -shared -o "$top/bin/FAULT${lib:0:1}32.dll" "$top/faults.o" "$top/$lib.def" || exit 1
     done
     perl -0777 -pe 's/KERNEL32\.dll\0/FAULTK32.dll\0/ && s/ADVAPI32\.dll\0/FAULTA32.dll\0/ or die' "$program" >"$top/bin/faults.exe" && chmod -R a+rX "$top/bin"
 fi
@@ -237,11 +237,9 @@ row() { # name hosts before text after options...
 
 sweep() { # the row once more for each call the first run made: failing once and from then on, with each error
     local call calls nth error mode points=0 # names the row leaves alone
-    while read -r call calls; do
-        for ((nth = 1; nth <= calls; nth++)); do for error in ${errors[$call]:-5 32}; do for mode in once on; do
-            points=$((points + 1)) && fault="$call $nth $error $mode" row "$@"
-        done; done; done
-    done < <(sort "$dir/counts")
+    while read -r call calls; do for ((nth = 1; nth <= calls; nth++)); do for error in ${errors[$call]:-5 32}; do
+        for mode in once on; do points=$((points + 1)) && fault="$call $nth $error $mode" row "$@"; done
+    done; done; done < <(sort "$dir/counts")
     echo "$1: $points failure points swept"
 }
 
