@@ -164,9 +164,9 @@ runs() { # starts the row's runs, then waits for each to end by itself, quietly,
 }
 
 row() { # name hosts before text after options...
-    local args=("$@") tries=${tries:-0} name=$1 hosts=$2 before=$3 after=$5 line=${BASH_LINENO[0]} runs=1 rounds=1
+    local args=("$@") tries=${tries:-0} name=$1 hosts=$2 before=$3 after=$5 line=${fault:+${line-}} runs=1 rounds=1
     local killing= during= setup= skip= tmpfs= ext4= chown= runmask= sweeping=
-    text=$4 splitargs= whole= app= hold= log= prefix="timeout -k 5 60" exe=$program modes=()
+    line=${line:-${BASH_LINENO[0]}} text=$4 splitargs= whole= app= hold= log= prefix="timeout -k 5 60" exe=$program modes=()
     shift 5
     [[ $hosts == *$host* ]] || return 0
     [[ $name =~ ${TARVIK_ONLY:-.} ]] || return 0

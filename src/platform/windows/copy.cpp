@@ -230,13 +230,16 @@ bool SetBasics(HANDLE file, DWORD attributes, const FILETIME& created) {
 
 // Opens the source to read it whatever else holds it: a log is often still
 // open for writing by the program that keeps it. One that nobody may read
-// meanwhile is waited for like any busy file.
+// meanwhile is waited for like any busy file. An encrypted source is left to
+// CopyFileA, which keeps it encrypted: read here it would be written out in
+// the clear.
 bool OpenSource(const platform::Text& source, Handle& in, BY_HANDLE_FILE_INFORMATION& info) {
     return WhileBusy([&] {
                return in.Reset(::CreateFileW(source.c_str(), GENERIC_READ, kShareAll, nullptr,
                                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
            }) &&
-           ::GetFileInformationByHandle(in.Get(), &info) && !FolderOrLink(info);
+           ::GetFileInformationByHandle(in.Get(), &info) && !FolderOrLink(info) &&
+           (info.dwFileAttributes & FILE_ATTRIBUTE_ENCRYPTED) == 0;
 }
 
 // Writes all of the source from where it stands to its end into the file
