@@ -3,24 +3,24 @@
 // on to the system, the file calls are counted, and TARVIK_FAULT="NAME N
 // ERROR once|on" makes the Nth call of NAME fail with ERROR, once or from
 // then on. CopyFileA, which the program binds by name, is reached through
-// GetProcAddress. Sleep returns at once, so waiting costs no wall time. At
-// exit the counts are appended to the file TARVIK_COUNTS names. x64 only: a
+// GetProcAddress. Sleep returns at once, so waiting costs no wall time. Each
+// call's name is appended to the file TARVIK_COUNTS names. x64 only: a
 // call passes on with seven register-sized arguments, whatever it takes.
 #include <stdio.h>
 #include <string.h>
 #include <windows.h>
 
-static char fault[64], counts[MAX_PATH], *names[32];
-static long nth, error, on, kinds, calls[32];
+static char fault[64], counts[MAX_PATH];
+static long nth, error, on;
 typedef INT_PTR(WINAPI* Call)(INT_PTR, INT_PTR, INT_PTR, INT_PTR, INT_PTR, INT_PTR, INT_PTR);
 
-static int Fails(char* name) {
-    long i = 0;
-    while (i < kinds && strcmp(names[i], name) != 0) {
-        ++i;
+static int Fails(const char* name, long* calls) {
+    FILE* out = *counts ? fopen(counts, "ab") : NULL; // one line a call
+    if (out != NULL) {
+        fprintf(out, "%s\n", name);
+        fclose(out);
     }
-    names[i] = name, kinds += i == kinds, ++calls[i];
-    if (strcmp(name, fault) != 0 || calls[i] < nth || (calls[i] > nth && !on)) {
+    if (strcmp(name, fault) != 0 || ++*calls < nth || (*calls > nth && !on)) {
         return 0;
     }
     SetLastError(error);
@@ -29,9 +29,10 @@ static int Fails(char* name) {
 
 // A call that fails with the value given, FALSE or -1 (INVALID_HANDLE_VALUE).
 #define S(name, failed)                                                                            \
+    static long calls_##name;                                                                      \
     INT_PTR WINAPI F_##name(INT_PTR a, INT_PTR b, INT_PTR c, INT_PTR d, INT_PTR e, INT_PTR f,      \
                             INT_PTR g) {                                                           \
-        return Fails(#name) ? failed : ((Call)name)(a, b, c, d, e, f, g);                          \
+        return Fails(#name, &calls_##name) ? failed : ((Call)name)(a, b, c, d, e, f, g);           \
     }
 // clang-format off
 S(CreateFileW, -1) S(ReOpenFile, -1) S(FindFirstFileW, -1) S(GetFileAttributesW, -1)
@@ -50,18 +51,11 @@ FARPROC WINAPI F_GetProcAddress(HMODULE module, LPCSTR name) {
 BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID unused) {
     char text[128] = "", mode[8] = "";
     (void)self, (void)unused;
-    FILE* out = reason == DLL_PROCESS_DETACH && *counts ? fopen(counts, "ab") : NULL;
     if (reason == DLL_PROCESS_ATTACH) {
         GetEnvironmentVariableA("TARVIK_FAULT", text, sizeof text);
         sscanf(text, "%63s %ld %ld %7s", fault, &nth, &error, mode);
         on = !strcmp(mode, "on");
         GetEnvironmentVariableA("TARVIK_COUNTS", counts, sizeof counts);
-    }
-    for (long i = 0; out != NULL && i < kinds; ++i) {
-        fprintf(out, "%s %ld\n", names[i], calls[i]);
-    }
-    if (out != NULL) {
-        fclose(out);
     }
     return TRUE;
 }

@@ -237,9 +237,9 @@ row() { # name hosts before text after options...
 
 sweep() { # the row once more for each call the first run made: failing once and from then on, with each error
     local call calls nth error mode points=0 # names the row leaves alone
-    while read -r call calls; do for ((nth = 1; nth <= calls; nth++)); do for error in ${errors[$call]:-5 32}; do
+    while read -r calls call; do for ((nth = 1; nth <= calls; nth++)); do for error in ${errors[$call]:-5 32}; do
         for mode in once on; do points=$((points + 1)) && fault="$call $nth $error $mode" row "$@"; done
-    done; done; done < <(sort "$dir/counts")
+    done; done; done < <(sort "$dir/counts" | uniq -c)
     echo "$1: $points failure points swept"
 }
 
