@@ -1,7 +1,8 @@
 // Windows host, the copy: CopyFileA writes a new file of this run beside the
-// target, which then takes the target's place in one rename. Error
-// convention: a step returns false and leaves the system's reason in
-// GetLastError, which the named predicates below sort.
+// target, which then takes the target's place in one rename (what it keeps of
+// the replaced file: keep.cpp). Each step of the copy answers an Outcome;
+// a call that fails leaves the system's reason in GetLastError, which the
+// named predicates below sort.
 #include "../platform.h"
 #include "host.h"
 
@@ -12,6 +13,13 @@
 #include <vector>
 
 namespace {
+
+using host::FolderOrLink;
+using host::Handle;
+using host::Kept;
+using host::kShareAll;
+using host::OpenEntry;
+using host::SetBasics;
 
 using CopyFileAType = BOOL(WINAPI*)(LPCSTR, LPCSTR, BOOL);
 
@@ -126,106 +134,6 @@ template <typename Step> bool WhileBusy(Step step, DWORD patience = kBusyPatienc
         ::Sleep(wait);
         waited += wait;
     }
-}
-
-// A handle that closes on every way out.
-class Handle {
-  public:
-    Handle() = default;
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    ~Handle() {
-        Reset(INVALID_HANDLE_VALUE);
-    }
-    bool Reset(HANDLE handle) {
-        if (handle_ != INVALID_HANDLE_VALUE) {
-            ::CloseHandle(handle_);
-        }
-        handle_ = handle;
-        return handle != INVALID_HANDLE_VALUE;
-    }
-    HANDLE Get() const {
-        return handle_;
-    }
-
-  private:
-    HANDLE handle_ = INVALID_HANDLE_VALUE;
-};
-
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-// Opens an existing file itself, not what a link at its name leads to, and
-// lets others read, write, rename and delete it meanwhile.
-HANDLE OpenEntry(const platform::Text& path, DWORD access) {
-    return ::CreateFileW(path.c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
-                         FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-}
-
-// A folder, or a link of any kind (symbolic link, junction): nothing the
-// copy reads from or writes through.
-bool FolderOrLink(const BY_HANDLE_FILE_INFORMATION& info) {
-    return (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0;
-}
-
-// The parts of the replaced file's security that the copy takes over.
-constexpr SECURITY_INFORMATION kKeptSecurity =
-    OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-
-// What a replace carries over from the file it replaces, which the rename
-// alone would lose: its security and creation time. The owner is kept apart
-// from the access list, since only a privileged run may give a new file an
-// owner other than itself.
-struct Kept {
-    std::vector<char> security; // self-relative: owner and access list
-    std::vector<char> access;   // self-relative: the access list alone
-    FILETIME created{};
-};
-
-// Wine keeps no Windows security on its files: it shows one made up from the
-// Unix mode bits and turns one that is set back into mode bits, widening
-// them (a replaced 600 file would come out 770). There the copy keeps the
-// mode that its making gave it.
-bool SecurityIsKept() {
-    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-    return ntdll == nullptr || ::GetProcAddress(ntdll, "wine_get_version") == nullptr;
-}
-
-std::vector<char> ReadSecurity(HANDLE file, SECURITY_INFORMATION parts) {
-    DWORD size = 0;
-    ::GetKernelObjectSecurity(file, parts, nullptr, 0, &size);
-    std::vector<char> security(size);
-    if (size == 0 || !::GetKernelObjectSecurity(file, parts, security.data(), size, &size)) {
-        security.clear();
-    }
-    return security;
-}
-
-// Reads what the target keeps, from a plain file only: a link at the target
-// is replaced as it is, and what it leads to is none of the copy's business.
-Kept ReadKept(const platform::Text& target) {
-    Kept kept;
-    Handle old;
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!old.Reset(OpenEntry(target, READ_CONTROL | FILE_READ_ATTRIBUTES)) ||
-        !::GetFileInformationByHandle(old.Get(), &info) || FolderOrLink(info)) {
-        return kept;
-    }
-    kept.created = info.ftCreationTime;
-    if (SecurityIsKept()) {
-        kept.security = ReadSecurity(old.Get(), kKeptSecurity);
-        kept.access = ReadSecurity(old.Get(), DACL_SECURITY_INFORMATION);
-    }
-    return kept;
-}
-
-// Sets attributes and, when given, the creation time; zero times stay.
-bool SetBasics(HANDLE file, DWORD attributes, const FILETIME& created) {
-    FILE_BASIC_INFO basics{};
-    basics.CreationTime.LowPart = created.dwLowDateTime;
-    basics.CreationTime.HighPart = static_cast<LONG>(created.dwHighDateTime);
-    // Zero would leave them as they are; "normal" is the empty set.
-    basics.FileAttributes = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
-    return ::SetFileInformationByHandle(file, FileBasicInfo, &basics, sizeof basics) != FALSE;
 }
 
 // Opens the source to read it whatever else holds it: a log is often still
@@ -581,7 +489,7 @@ bool CopyOneFile(const Text& source, const Text& target) {
     }
     // The copy goes to a new file beside the target, so that a copy that
     // fails midway (a full disk) leaves the target as it was.
-    const Kept kept = ReadKept(target);
+    const Kept kept = host::ReadKept(target);
     OwnCopy copy;
     Outcome outcome = MakeCopy(target, kept, copy);
     if (outcome == Outcome::Done) {
