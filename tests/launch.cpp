@@ -3,43 +3,47 @@
 // "\uXXXX" stands for one UTF-16 unit, so a row can pass a lone surrogate.
 // TARVIK_PROGRAM, when set, names the program apart, as installers do.
 // TARVIK_HOLD, "PATTERN[|MS[|SHARE]]", names a file (wildcards allowed) that,
-// as soon as it appears, is held open for MS milliseconds (1000), sharing
-// SHARE (1, reading only) as scanners do; one never held is said on output.
-// TARVIK_LOG names a log kept open for writing, sharing reading only, while
-// the program runs, as installers keep theirs: "early" is written before it
-// starts, "late" after it ends.
+// as soon as it appears, is held open for MS milliseconds (1000; 0: until the
+// run ends, opened 50 ms after it is seen), sharing SHARE (1, reading only) as scanners do, and
+// mapped into memory (until the launcher ends) as viewers do where SHARE has 8 added; one never
+// held before the run ends is said on output, unless it was to be held until then. TARVIK_LOG names
+// a log kept open for writing, sharing reading only, while the program runs, as installers keep
+// theirs: "early" is written before it starts, "late" after it ends.
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
-void Hold(std::wstring pattern) {
-    const size_t bar = pattern.find(L'|');
-    const DWORD ms = bar == std::wstring::npos ? 1000 : std::stoul(pattern.substr(bar + 1));
-    const size_t share = pattern.find(L'|', bar == std::wstring::npos ? bar : bar + 1);
-    const DWORD sharing = share == std::wstring::npos ? 1 : std::stoul(pattern.substr(share + 1));
-    pattern.erase(std::min(bar, pattern.size()));
+void Hold(const wchar_t* spec, HANDLE run) {
+    wchar_t pattern[MAX_PATH] = L"";
+    DWORD ms = 1000, sharing = 1;
+    std::swscanf(spec, L"%259l[^|]|%lu|%lu", pattern, &ms, &sharing);
     std::wstring name(pattern);
     name.erase(name.find_last_of(L"\\/") + 1);
     WIN32_FIND_DATAW entry;
-    for (int tries = 0; tries < 100000; ++tries) {
-        HANDLE search = ::FindFirstFileW(pattern.c_str(), &entry);
+    while (::WaitForSingleObject(run, 0) == WAIT_TIMEOUT) {
+        HANDLE search = ::FindFirstFileW(pattern, &entry);
+        ::Sleep(ms == 0 ? 50 : 0); // until the run ends: as a scanner that scans a change later
         HANDLE held = search == INVALID_HANDLE_VALUE
                           ? search
-                          : ::CreateFileW((name + entry.cFileName).c_str(), GENERIC_READ, sharing,
-                                          nullptr, OPEN_EXISTING, 0, nullptr);
-        if (search != INVALID_HANDLE_VALUE) {
-            ::FindClose(search);
-        }
+                          : ::CreateFileW((name + entry.cFileName).c_str(), GENERIC_READ,
+                                          sharing & 7, nullptr, OPEN_EXISTING, 0, nullptr);
+        ::FindClose(search);
         if (held != INVALID_HANDLE_VALUE) {
+            if ((sharing & 8) != 0) { // mapped until the launcher ends
+                ::MapViewOfFile(::CreateFileMappingW(held, nullptr, PAGE_READONLY, 0, 0, nullptr),
+                                FILE_MAP_READ, 0, 0, 0);
+            }
+            ::WaitForSingleObject(run, ms == 0 ? INFINITE : 0);
             ::Sleep(ms);
             ::CloseHandle(held);
             return;
         }
     }
-    std::printf("held nothing: %ls\n", pattern.c_str());
+    if (ms != 0) {
+        std::printf("held nothing: %ls\n", pattern);
+    }
 }
 
 int wmain() {
@@ -72,7 +76,7 @@ int wmain() {
         ::Sleep(200);
     }
     if (const wchar_t* hold = _wgetenv(L"TARVIK_HOLD"); hold != nullptr && *hold != L'\0') {
-        Hold(hold);
+        Hold(hold, process.hProcess);
     }
     ::WaitForSingleObject(process.hProcess, INFINITE);
     ::WriteFile(logFile, "late\n", 5, &written, nullptr);

@@ -9,26 +9,29 @@
 # the row's folder instead, made of commands and these words, each of which
 # prints what it expected and what it found: holds FILE TEXT, absent PATH,
 # only FOLDER NAME..., bits PATH MODE, same FILE COPY, is WHAT EXPECTED FOUND,
-# one_of FILE (one of the sources s0...). In argument texts "/" becomes the
-# host's separator and {R} the row's folder. Options: user (as nobody when run
-# as root), root, fsize=BYTES, tmpfs=DIR:SIZE[,OPTION...], ext4=DIR[:OPTION]
-# (a loop-mounted ext4 image; crash DIR cuts its power), noproc (no /proc
-# mounted; before user), notmpfile (Linux: no unnamed files, as on NFS),
-# umask=MODE (the runs'), prefix=WORDS (before the program), par=N (runs at
-# once; {i} is the run's number, sources s0... differ in size), kill=N (runs
-# killed at a random moment), strace=OPTIONS, needs=COMMAND (skipped without
-# it), setup=COMMAND (before the run), during=COMMAND (while), split (Linux:
-# the text is an argument list split at "|"), cmd (Windows: the text is the
-# whole command line, written with "\", {P} the program), app=PATH (Windows:
-# names the program apart), hold=PATTERN[|MS[|SHARE]] (Windows: a file held
-# open, for a second and shared for reading unless told, once it appears; a
-# row whose file was never held runs again), log=FILE (Windows: a log kept
-# open for writing during the run, "early" written before, "late" after), x86
-# (Windows: only the x86 exe's table under the Windows-like Wine; the
-# examples carry that exe). Every run must end by itself, print nothing and
-# exit 0, and no temporary file may stay behind. "sweep SCENARIO 'before'
-# 'text' TARGET PARTIAL [option ...]" runs a scenario once per failure point
-# of its run (run_table.sh); PARTIAL names the calls whose failure may leave the target partial.
+# one_of FILE (one of the sources s0...), within SECONDS (the runs took less).
+# In argument texts "/" becomes the host's separator and {R} the row's folder.
+# Options: user (as nobody when run as root), root, fsize=BYTES,
+# tmpfs=DIR:SIZE[,OPTION...], ext4=DIR[:OPTION] (a loop-mounted ext4 image;
+# crash DIR cuts its power), noproc (no /proc mounted; before user), notmpfile
+# (Linux: no unnamed files, as on NFS), umask=MODE (the runs'), prefix=WORDS
+# (before the program), par=N (runs at once; {i} is the run's number, sources
+# s0... differ in size), kill=N (runs killed at a random moment),
+# strace=OPTIONS, needs=COMMAND (skipped without it), setup=COMMAND (before
+# the run), during=COMMAND (while), split (Linux: the text is an argument list
+# split at "|"), cmd (Windows: the text is the whole command line, written
+# with "\", {P} the program), app=PATH (Windows: names the program apart),
+# hold=PATTERN[|MS[|SHARE]] (Windows: a file held open, for a second (0: until
+# the run ends) and shared for reading unless told (+8: mapped too), once it
+# appears; a row whose file was never held runs again), log=FILE (Windows: a
+# log kept open for writing during the run, "early" written before, "late"
+# after), x86 (Windows: only the x86 exe's table under the Windows-like Wine;
+# the examples carry that exe), sweep (Windows: with TARVIK_SWEEP=1 the row
+# once more per failure point of Tarvik.exe, faults.c). Every run must end by
+# itself, print nothing and exit 0, and no temporary file may stay behind.
+# "sweep SCENARIO 'before' 'text' TARGET PARTIAL [option ...]" (Linux) runs a
+# scenario once per failure point of its run under strace (run_table.sh);
+# PARTIAL names the calls whose failure may leave the target partial.
 # shellcheck disable=SC2016,SC2034
 
 # Splitting and joining.
@@ -66,11 +69,10 @@ row doubled-separators LW 'a.log=new' '{R}//a.log,{R}/Abs//X//,b.log' 'Abs/;Abs/
 row concurrent-chains LW '' 's{i},A/B/C/D/E/F/G/H/,t.log' '!one_of A/B/C/D/E/F/G/H/t.log' par=16
 row concurrent-replaces LW 'Logs/t.log=old' 's{i},Logs/,t.log' '!one_of Logs/t.log && only Logs t.log' par=16
 # Windows drives and code pages.
-row non-ascii-name W 'a.log=new;Logs/;Logs/a.log=old' 'a.log,Logs/,ā.log' 'Logs/;Logs/a.log=old;Logs/ā.log=new;a.log=new'
 row any-script-and-emoji W 'Журнал-日志-😀.log=данные' 'Журнал-日志-😀.log,Профиль/文件夹/📁/,имя-名前-🎉.log' 'Журнал-日志-😀.log=данные;Профиль/;Профиль/文件夹/;Профиль/文件夹/📁/;Профиль/文件夹/📁/имя-名前-🎉.log=данные'
 row lone-surrogate-not-copied W 'b�.log=other' 'b\uD800.log,Logs/,a.log' 'Logs/;b�.log=other'
-# In the system's own code page (1252 here): a copy whose UTF-8 entry is renamed away.
-row unmappable-name-not-copied W 'a.log=new;Logs/a.log=old' '"{R}\..\legacy.exe" a.log,Logs\,ā.log' 'Logs/;Logs/a.log=old;a.log=new' cmd 'setup=sed s/activeCodePage/activeCodePagX/g "$program" >../legacy.exe'
+# In the system's own code page (1252 here): names it cannot hold are read through the wide names.
+row legacy-code-page-any-name W 'ā.log=new;Logs/ā.log=old' '"{R}\..\legacy.exe" ā.log,Logs\,ā.log' 'Logs/;Logs/ā.log=new;ā.log=new' cmd 'setup=sed s/activeCodePage/activeCodePagX/g "$program" >../legacy.exe'
 # What CopyFileA does not write over stays as it is (Wine shows dot files as hidden).
 row read-only-target-kept W 'a.log=new;Logs/a.log=old#444' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=old#444;a.log=new'
 row hidden-target-kept W 'a.log=new;Logs/.a.log=old' 'a.log,Logs/,.a.log' 'Logs/;Logs/.a.log=old;a.log=new'
@@ -109,26 +111,29 @@ row noproc-unreadable-old-target L 'a.log=new;Logs/a.log=old#260' 'a.log,Logs/,a
 # Windows: the copy takes the target's place in one rename, and nothing else is touched.
 row link-source-to-target-name W 'Logs/a.log=old;Logs/l->a.log' 'Logs/a.log,Logs/,l' 'Logs/;Logs/a.log=old;Logs/l=old'
 row planted-second-name W 'a.log=@64M;secret=keep;Logs/' 'a.log,Logs/,a.log' '!rm -f Logs/~tarvik-*-1.tmp && same a.log Logs/a.log && holds secret keep' 'during=for _ in {1..500}; do t=(Logs/~tarvik-*-0.tmp) && [ -e "$t" ] && ln -s ../secret "${t%0.tmp}1.tmp" && exit; sleep 0.01; done; false'
-row killed-in-rename W 'a.log=new;Logs/a.log=old' '{R}/a.log,Logs/,a.log' '!kill $(cat ../strace) && sleep 1 && rm -f Logs/~tarvik-* && only Logs a.log' kill=1 setup=slow_renames during=kill_in_rename
-row target-held-briefly W 'a.log=new;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' 'hold=Logs\a.log'
-row own-copy-held-briefly W 'a.log=@64M;Logs/a.log=old' 'a.log,Logs/,a.log' '!same a.log Logs/a.log' 'hold=Logs\~tarvik-*'
+row open-target-renamed-over W 'a.log=new;Logs/a.log=old' 'a.log,Logs/,a.log' '!holds Logs/a.log new && [ "$(stat -c %i Logs/a.log)" != "$(cat ../ino)" ]' 'hold=Logs\a.log|1000|7' 'setup=stat -c %i Logs/a.log >../ino'
+row mapped-target-whole W 'a.log=NEW;Logs/#555;Logs/a.log=OLD-OLD-OLD-OLD-OLD' 'a.log,Logs/,a.log' '!holds Logs/a.log OLD-OLD-OLD-OLD-OLD' user 'hold=Logs\a.log|2000|15'
+row own-copy-held-to-end W 'a.log=@64M;Logs/a.log=old' 'a.log,Logs/,a.log' '!holds Logs/a.log old || same a.log Logs/a.log' 'hold=Logs\~tarvik-*|0'
+row own-name-swapped W 'a.log=@64M;Logs/a.log=old' 'a.log,Logs/,a.log' '!rm -f Logs/~tarvik-*; holds Logs/a.log old || same a.log Logs/a.log' 'during=for _ in {1..500}; do t=(Logs/~tarvik-*-0.tmp) && [ -e "$t" ] && mv "$t" ../moved && echo planted >"$t" && exit; sleep 0.01; done; false'
 # Windows: a log still open for writing, busy own files, in-place turns and neighbours' files (both Wines).
-row live-log-new-target W 'a.log=' 'a.log,Logs/,a.log' '!holds Logs/a.log early && holds a.log "$(printf "early\nlate")"' log=a.log
 row live-log-replaced W 'a.log=;Logs/a.log=old' 'a.log,Logs/,a.log' '!holds Logs/a.log early && holds a.log "$(printf "early\nlate")"' log=a.log
-row missing-source-spares-names W 'Logs/' 'a.log,Logs/,a.log' '!n=$(ls Logs | wc -l) && rm Logs/~* && is "files beside" 16384 "$n"' 'setup=touch Logs/~tarvik-{4..65536..4}-0.tmp'
 row taken-names-stepped-past W 'a.log=new;Logs/' 'a.log,Logs/,a.log' '!holds Logs/a.log new && n=$(ls Logs | wc -l) && rm Logs/~* && is "files beside" 16385 "$n"' 'setup=touch Logs/~tarvik-{4..65536..4}-0.tmp'
-row held-own-copy-flushed W 'a.log=@1M;Logs/a.log=old' 'a.log,Logs/,a.log' '!same a.log Logs/a.log && grep -q "fsync(.*tarvik-" ../fsyncs' 'hold=Logs\~tarvik-*|5000' 'strace=-y -e trace=fsync -o ../fsyncs'
-row in-place-runs-take-turns W 'Logs/#555;Logs/t.log=old' 's{i},Logs/,t.log' '!one_of Logs/t.log' user par=8
+row in-place-runs-take-turns W 'Logs/#555;Logs/t.log=old' 's{i},Logs/,t.log' '!one_of Logs/t.log' user par=8 'setup=for i in {0..7}; do yes $i | head -c $((i * 700000 + 9)) >s$i; done'
 row mount-point-not-in-place W 'a.log=new;Logs/a.log=old;b=old' 'a.log,Logs/,a.log' '!holds Logs/a.log old' root 'setup=mount --bind b Logs/a.log'
 row read-only-source-renamed W 'a.log=new#444;Logs/a.log=old' 'a.log,Logs/,a.log' '!holds Logs/a.log new && [ "$(stat -c %i Logs/a.log)" != "$(cat ../ino)" ]' user 'setup=stat -c %i Logs/a.log >../ino'
-row slash-separates W 'a.log=new' '"{P}" a.log,Logs/A/B/,a.log' 'Logs/;Logs/A/;Logs/A/B/;Logs/A/B/a.log=new;a.log=new' cmd
 row mixed-separators W 'a.log=new' '"{P}" a.log,Logs/A\B/,a.log' 'Logs/;Logs/A/;Logs/A/B/;Logs/A/B/a.log=new;a.log=new' cmd
-row beyond-260-characters W 'a.log=new' "a.log,$(rep 30 abcdefghij/),a.log" "!holds $(rep 30 abcdefghij/)a.log new"
+row beyond-260-characters W "$(rep 30 abcdefghij/)a.log=new" "$(rep 30 abcdefghij/)a.log,$(rep 30 klmnopqrst/),a.log" "!holds $(rep 30 klmnopqrst/)a.log new"
 row blank-ended-level W 'a.log=new' 'a.log,Logs /Sub/,a.log' 'Logs /;Logs /Sub/;Logs /Sub/a.log=new;a.log=new'
+# Every failure point (TARVIK_SWEEP=1): the target old or new whole (in place, partial only where a
+# write failed), the old one where the copy's flush fails, nothing beside, and no waiting.
+row sweep-new-target W 'a.log=@100000;Logs/' 'a.log,Logs/,a.log' '!{ absent Logs/a.log || same a.log Logs/a.log; } && within 10' sweep
+row sweep-replace W 'a.log=@100000;Logs/a.log=old' 'a.log,Logs/,a.log' '!{ holds Logs/a.log old || { [[ ${fault-} != FlushFileBuffers\ 1\ * ]] && same a.log Logs/a.log; }; } && within 10' sweep
+row sweep-live-log W 'a.log=;Logs/a.log=old' 'a.log,Logs/,a.log' '!{ holds Logs/a.log old || { [[ ${fault-} != FlushFileBuffers\ 1\ * ]] && holds Logs/a.log early; }; } && within 10' log=a.log sweep
+row sweep-in-place W 'a.log=@100000;Logs/#555;Logs/a.log=old' 'a.log,Logs/,a.log' '!{ holds Logs/a.log old || same a.log Logs/a.log || [[ ${fault-} == @(ReadFile|WriteFile|SetEndOfFile)* ]]; } && within 10' user sweep
 # Refusals without privileges.
 row writable-target-in-place LW 'a.log=new;Logs/#555;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' user
 row read-only-folder-and-target LW 'a.log=new;Logs/#555;Logs/a.log=old#444' 'a.log,Logs/,a.log' 'Logs/#555;Logs/a.log=old#444;a.log=new' user
-row unreadable-source LW 'a.log=new#000;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=old;a.log=new#0' user
+row unreadable-source LW 'a.log=new#000;Logs/a.log=old' 'a.log,Logs/,a.log' '!holds Logs/a.log old && within 5' user
 row folder-denies-search LW 'a.log=new;Logs/#666;Logs/a.log=old' 'a.log,Logs/Sub/,a.log' 'Logs/#666;Logs/a.log=old;a.log=new' user
 row read-only-target-replaced L 'a.log=new;Logs/;Logs/a.log=old#444' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new#444;a.log=new' user
 # Folders that keep their names (chattr +i, +a): in place without set-id bits, a new target linked straight, no stray name.

@@ -5,8 +5,9 @@
 # TARVIK_ROWS=root runs only the rows that need root, =plain the others;
 # TARVIK_ONLY=REGEX only the rows whose name matches. TARVIK_WINE=windows runs
 # Tarvik.exe under a Wine that behaves as Windows where the installed one is
-# kinder (windows_wine.sh). Exits 1 when a row failed, 77 when rows were
-# skipped and none failed.
+# kinder (windows_wine.sh); TARVIK_SWEEP=1 runs the rows marked sweep once
+# more for each failure point of Tarvik.exe (faults.c). Exits 1 when a row
+# failed, 77 when rows were skipped and none failed.
 set -u
 host=$1 program=$(realpath "$2") launcher=${3:+$(realpath "$3")} failures=0 count=0 skipped=0 swept_points=0
 tests=$(realpath "$(dirname "$0")")
@@ -21,6 +22,18 @@ trap cleanup EXIT
 # not looser rights on the checkout's folders.
 chmod 711 "$top" && mkdir "$top/bin" && cp "$program" ${launcher:+"$launcher"} "$top/bin/" && chmod -R a+rX "$top/bin"
 printf '#!/bin/sh\nmount -t tmpfs noproc /proc && exec "$@"\n' >"$top/bin/noproc" && chmod 755 "$top/bin/noproc"
+if [ "$host" = W ] && [ -n "${TARVIK_SWEEP:-}" ]; then # the sweep's copy: kernel32 and advapi32 through faults.c
+    p=x86_64-w64-mingw32- && ${p}gcc -c -O1 -w -o "$top/faults.o" "$tests/faults.c" && wrapped=" $(${p}nm "$top/faults.o" | sed -n 's/.* T F_//p' | tr '\n' ' ')" || exit 1
+    for lib in KERNEL32 ADVAPI32; do
+        ${p}objdump -p "$program" | sed -n "/DLL Name: $lib/,/^\$/s/^\t[0-9a-f]*\t *[0-9]*  //p" | while read -r f; do
+            [[ $wrapped == *" $f "* ]] && echo "$f=F_$f" || echo "$f=${lib,,}.$f"; done | sed 1iEXPORTS >"$top/$lib.def" &&
+            ${p}gcc -shared -o "$top/bin/FAULT${lib:0:1}32.dll" "$top/faults.o" "$top/$lib.def" || exit 1
+    done
+    perl -0777 -pe 's/KERNEL32\.dll\0/FAULTK32.dll\0/ && s/ADVAPI32\.dll\0/FAULTA32.dll\0/ or die' "$program" >"$top/bin/faults.exe" && chmod -R a+rX "$top/bin"
+fi
+# The errors each call fails with in the sweep (else access denied and sharing violation): as Windows, FAT, SMB answer there.
+declare -A errors=([CreateFileW]="5 32 112" [CopyFileA]="5 32 112 206" [ReadFile]="33 64" [WriteFile]="112 64" [FlushFileBuffers]=112
+    [SetEndOfFile]="1224 112" [LockFileEx]=33 [SetFileInformationByHandle]="5 32 87 50" [MoveFileExW]="5 50" [GetFileInformationByHandle]=87)
 [ "$(id -u)" = 0 ] && root=1 || root=
 if [ "$host" = W ] && [ "${TARVIK_WINE:-}" = windows ]; then
     sh "$tests/windows_wine.sh" "$top/winelike" && PATH=$top/winelike/bin:$PATH || exit 1
@@ -45,6 +58,7 @@ holds() { is "$1" "$2" "$(cat -- "$1" 2>&1 | head -c 200)"; }
 absent() { is "$1" absent "$(stat -c %F -- "$1" 2>/dev/null || echo absent)"; }
 only() { local d=$1 && shift && is "$d holds" "$*" "$(ls -A -- "$d" | tr '\n' ' ' | sed 's/ $//')"; }
 bits() { is "mode of $1" "$2" "$(stat -c %a -- "$1")"; }
+within() { is "seconds the run took" "under $1" "$( ((SECONDS - began < $1)) && echo "under $1" || echo $((SECONDS - began)))"; }
 same() { cmp -s -- "$1" "$2" || { echo "$2: expected the bytes of $1, found $(stat -c %s -- "$2" 2>&1) other bytes" && false; }; }
 one_of() { for s in s*; do cmp -s "$s" "$1" && return; done && echo "$1: expected one whole source, found a mix" && false; }
 crash() { xfs_io -x -c shutdown "$1" && umount "$1" && mount -o "$mopts" "$top/img$count" "$1"; }
@@ -65,19 +79,6 @@ lease() { # holds a write lease on $1 in the background; writes "ready" when a r
     perl -MFcntl -e '$SIG{IO} = sub { print F "ready"; exit }; open(F, "+<", $ARGV[0]) && fcntl(F, 1024, F_WRLCK) && open(G, ">", "$ARGV[0].leased") && sleep 9' "$1" &
     for _ in {1..100}; do [ -e "$1.leased" ] && break || sleep 0.05; done
 }
-slow_renames() { # this prefix's Wine server takes 2 s over each rename until ../strace ends
-    wineserver -p >/dev/null 2>&1 # none, or the persistent one that the suite warmed
-    for p in $(pgrep -x 'wineserver(64)?'); do
-        grep -qzx "WINEPREFIX=$WINEPREFIX" "/proc/$p/environ" 2>/dev/null && s=$p
-    done
-    strace -qq -o /dev/null -p "$s" -e inject=rename,renameat,renameat2:delay_enter=2000000 &
-    echo $! >../strace && sleep 0.5
-}
-kill_in_rename() { # kills the run once its own copy stands in Logs, halfway through the slow rename
-    for _ in {1..200}; do [ -e Logs/~tarvik-*-0.tmp ] && break || sleep 0.02; done
-    sleep 0.5 && pid=$(pgrep -f "${top##*/}.row$count.") && kill -9 $pid && echo "$pid" >>"$top/landed"
-}
-
 entry_path() { local p=${1%%[=|]*} && p=${p%%->*} && printf '%s' "${p%/}"; }
 build() { # the tree in the current folder
     split ';' "$1"
@@ -135,7 +136,7 @@ start() { # starts run $1 of the row in the background
         (umask "${runmask:-$(umask)}" && exec $prefix "$exe" "${arguments[@]}") >"$top/out.$1" 2>&1 &
     else
         [ -z "$whole" ] && t="\"Z:${exe//\//\\}\" $t"
-        TARVIK_COMMAND_LINE=$t TARVIK_PROGRAM=$app TARVIK_HOLD=$hold TARVIK_LOG=$log $prefix wine "$launcher" >"$top/out.$1" 2>&1 &
+        TARVIK_FAULT=${fault-} TARVIK_COUNTS=${sweeping:+Z:${dir//\//\\}\\counts} TARVIK_COMMAND_LINE=$t TARVIK_PROGRAM=$app TARVIK_HOLD=$hold TARVIK_LOG=$log $prefix wine "$launcher" >"$top/out.$1" 2>&1 &
     fi
 }
 
@@ -163,9 +164,9 @@ runs() { # starts the row's runs, then waits for each to end by itself, quietly,
 }
 
 row() { # name hosts before text after options...
-    local args=("$@") tries=${tries:-0} name=$1 hosts=$2 before=$3 after=$5 line=${BASH_LINENO[0]} runs=1 rounds=1
-    local killing= during= setup= skip= tmpfs= ext4= chown= runmask=
-    text=$4 splitargs= whole= app= hold= log= prefix="timeout -k 5 60" exe=$program modes=()
+    local args=("$@") tries=${tries:-0} name=$1 hosts=$2 before=$3 after=$5 line=${fault:+${line-}} runs=1 rounds=1
+    local killing= during= setup= skip= tmpfs= ext4= chown= runmask= sweeping=
+    line=${line:-${BASH_LINENO[0]}} text=$4 splitargs= whole= app= hold= log= prefix="timeout -k 5 60" exe=$program modes=()
     shift 5
     [[ $hosts == *$host* ]] || return 0
     [[ " $* " != *" x86 "* || ${TARVIK_ARCH:-}${TARVIK_WINE:-} == x86windows ]] || return 0
@@ -183,7 +184,7 @@ row() { # name hosts before text after options...
         root) [ -n "$root" ] || skip="needs root" ;;
         fsize=*) prefix="$prefix prlimit --fsize=${option#*=}" ;;
         needs=*) command -v "${option#*=}" >/dev/null || skip="needs ${option#*=}" ;;
-        strace=* | *slow_renames*) command -v strace >/dev/null || skip="needs strace" ;;&
+        strace=*) command -v strace >/dev/null || skip="needs strace" ;;&
         strace=*) prefix="$prefix strace -f -o /dev/null ${option#*=}" ;;
         tmpfs=*) tmpfs=${option#*=} ;; ext4=*) ext4=${option#*=} ;;
         noproc) prefix="$prefix unshare -m $top/bin/noproc" ;;
@@ -193,6 +194,7 @@ row() { # name hosts before text after options...
         par=*) runs=${option#*=} ;; kill=*) rounds=${option#*=} killing=1 prefix= ;;
         during=*) during=${option#*=} ;; setup=*) setup=${option#*=} ;; split) splitargs=1 ;; cmd) whole=1 ;;
         umask=*) runmask=${option#*=} ;; prefix=*) prefix="$prefix ${option#*=}" ;;
+        sweep) [ -n "${TARVIK_SWEEP:-}" ] && sweeping=1 exe=$top/bin/faults.exe name+=${fault:+[$fault]} ;;
         app=*) app=${option#*=} ;; hold=*) hold=${option#*=} ;; log=*) log=${option#*=} ;;
         esac
     done
@@ -214,7 +216,7 @@ row() { # name hosts before text after options...
         text=${text//\{R\}/Z:${dir//\//\\}} app=${app//\{R\}/Z:${dir//\//\\}}
         text=${text//\{P\}/Z:${top//\//\\}\\bin\\${program##*/}}
     else text=${text//\{R\}/$dir}; fi
-    rm -f "$top/landed" && for ((r = 0; r < rounds; r++)); do runs; done
+    rm -f "$top/landed" && began=$SECONDS && for ((r = 0; r < rounds; r++)); do runs; done
     if [ -n "$hold" ] && grep -qs '^held nothing' "$top"/out.*; then # the row's premise did not hold: again
         [ "$tries" -lt 9 ] && cd "$top" && rm -rf "$dir" && { tries=$((tries + 1)) row "${args[@]}"; return; }
         fail "expected $hold held during the run, found it never held"
@@ -222,7 +224,8 @@ row() { # name hosts before text after options...
     [ -n "$killing" ] && [ ! -s "$top/landed" ] && fail "expected a kill to land on a run at work, found every run ended"
     if [[ $after == '!'* ]]; then
         found=$(eval "${after#!}" 2>&1) || fail "${found:-expected ${after#!}}"
-        left=$(find . -name '.tarvik*' -o -name '~tarvik*') && [ -n "$left" ] && fail "expected nothing left, found $left"
+        left=$(find . -name '.tarvik*' -o -name '~tarvik*') && [ -n "$left" ] &&
+            ! [[ ${fault-} == *on && $left != *$'\n'* ]] && fail "expected nothing left, found $left" # a removal that fails on may leave one
     else
         split ';' "$after"
         local moded='|' && for e in "${parts[@]}"; do [[ $e == *#* ]] && moded+="$(entry_path "${e%#*}")|"; done
@@ -231,6 +234,15 @@ row() { # name hosts before text after options...
     fi
     cd "$top" && [ -z "$tmpfs" ] || umount "$dir/${tmpfs%:*}"
     [ -z "$ext4" ] || umount "$dir/${ext4%%:*}"
+    [ -n "$sweeping" ] && [ -z "${fault-}" ] && fault_points "${args[@]}"
+}
+
+fault_points() { # Windows: the row once more for each call the first run made: failing once and from then on, with each error
+    local call calls nth error mode points=0 # names the row leaves alone
+    while read -r calls call; do for ((nth = 1; nth <= calls; nth++)); do for error in ${errors[$call]:-5 32}; do
+        for mode in once on; do points=$((points + 1)) && fault="$call $nth $error $mode" row "$@"; done
+    done; done; done < <(sort "$dir/counts" | uniq -c)
+    echo "$1: $points failure points swept" && swept_points=$((swept_points + points))
 }
 
 # A sweep runs one scenario once per failure point: each file call of the run

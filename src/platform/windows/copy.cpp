@@ -1,7 +1,8 @@
 // Windows host, the copy: CopyFileA writes a new file of this run beside the
-// target, which then takes the target's place in one rename. Error
-// convention: a step returns false and leaves the system's reason in
-// GetLastError, which the named predicates below sort.
+// target, which then takes the target's place in one rename (what it keeps of
+// the replaced file: keep.cpp). Each step of the copy answers an Outcome;
+// a call that fails leaves the system's reason in GetLastError, which the
+// named predicates below sort.
 #include "../platform.h"
 #include "host.h"
 
@@ -13,10 +14,21 @@
 
 namespace {
 
+using host::FolderOrLink;
+using host::Handle;
+using host::Kept;
+using host::kShareAll;
+using host::OpenEntry;
+using host::SetBasics;
+
 using CopyFileAType = BOOL(WINAPI*)(LPCSTR, LPCSTR, BOOL);
 
-// CopyFileA, looked up in kernel32 by name at its first use: where it cannot
-// be bound, the copy fails as any copy may, and the run still ends quietly.
+// CopyFileA makes the copy wherever it can: it carries over what reading the
+// source does not (its other streams, an encrypted source's encryption) and
+// refuses what Windows refuses to copy. It is the narrow call, given each name
+// only where the system code page holds that name exactly. It is looked up in
+// kernel32 by name at its first use rather than imported: where it cannot be
+// bound, the source is read instead, and the program still starts.
 CopyFileAType BoundCopyFileA() {
     static const CopyFileAType bound = host::Kernel32Function<CopyFileAType>("CopyFileA");
     return bound;
@@ -43,24 +55,37 @@ bool NameRefused(DWORD error) {
            error == ERROR_FILENAME_EXCED_RANGE;
 }
 
-// A name that stands already: the next one is tried.
-bool NameTaken(DWORD error) {
-    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+// Whether an entry stands at the name, as a listing shows it: also a file
+// marked for deletion that someone still holds, which no open reaches.
+bool Stands(const platform::Text& name) {
+    WIN32_FIND_DATAW entry;
+    const HANDLE search = ::FindFirstFileW(name.c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    ::FindClose(search);
+    return true;
 }
 
-// Failures where the target stays as it was but cannot be replaced, while
-// writing into it may still be allowed. Any other failure of the rename (a
-// target that is a mount point, a lost network) leaves the target alone.
-bool ReplaceRefused(DWORD error) {
-    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
+// A name that stands already: the next one is tried. Windows answers access
+// denied for a name whose file is marked for deletion but still held (Wine:
+// file exists), and that name frees itself only when its holder lets go.
+bool NameTaken(const platform::Text& name, DWORD error) {
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ||
+           (error == ERROR_ACCESS_DENIED && Stands(name));
 }
 
-// What CopyFileA refuses that reading with full sharing may still do: its
-// source open shares reading and deletion only (Wine's shares writing too),
-// so a log that its writer still holds open cannot be copied by it.
-bool CopyRefused(DWORD error) {
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
-           error == ERROR_ACCESS_DENIED;
+// What CopyFileA fails on where the source cannot be copied by any means the
+// run has: the disk is full, the source is missing, or it is encrypted and
+// the folder takes no encrypted file (FAT, exFAT, many SMB shares). An
+// encrypted source is never written out decrypted, which Windows makes an
+// explicit choice. Any other failure (the source's writer holds it open, a
+// path beyond 260 characters, which the narrow calls do not take) reads the
+// source through the run's own handle instead.
+bool CopyLost(DWORD error) {
+    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ||
+           error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+           error == ERROR_ENCRYPTION_FAILED;
 }
 
 // Another process holds the file for a while: virus scanners, indexers and
@@ -71,6 +96,22 @@ bool Busy(DWORD error) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
 
+// A denial that a rename answers, which says the target stays as it was.
+bool Denied(DWORD error) {
+    return Busy(error) || error == ERROR_ACCESS_DENIED;
+}
+
+// What a step of the copy came to. Refused: the step is refused while
+// another way may still do it (CopyFileA refused: the source is read; the
+// folder or the target refused the copy beside it: the target is written in
+// place). Held: another process held the file past all patience.
+enum class Outcome { Done, Failed, Refused, Held };
+
+// A step's outcome where a hold that outlasted the patience is Held.
+Outcome Of(bool done) {
+    return done ? Outcome::Done : Busy(::GetLastError()) ? Outcome::Held : Outcome::Failed;
+}
+
 // How long a busy file is waited for, in all, at each step: scanners and sync
 // clients most often let go within a few seconds.
 constexpr DWORD kBusyPatienceMs = 10000;
@@ -79,7 +120,7 @@ constexpr DWORD kTurnPatienceMs = 50000;
 
 // Repeats a step that fails as Busy, waiting a little longer each time; the
 // last failure's reason stays for the caller.
-template <typename Step> bool Retry(Step step, DWORD patience = kBusyPatienceMs) {
+template <typename Step> bool WhileBusy(Step step, DWORD patience = kBusyPatienceMs) {
     DWORD waited = 0;
     for (DWORD wait = 10;; wait = std::min<DWORD>(wait * 2, 250)) {
         if (step()) {
@@ -95,115 +136,18 @@ template <typename Step> bool Retry(Step step, DWORD patience = kBusyPatienceMs)
     }
 }
 
-// A handle that closes on every way out.
-class Handle {
-  public:
-    Handle() = default;
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    ~Handle() {
-        Reset(INVALID_HANDLE_VALUE);
-    }
-    bool Reset(HANDLE handle) {
-        if (handle_ != INVALID_HANDLE_VALUE) {
-            ::CloseHandle(handle_);
-        }
-        handle_ = handle;
-        return handle != INVALID_HANDLE_VALUE;
-    }
-    HANDLE Get() const {
-        return handle_;
-    }
-
-  private:
-    HANDLE handle_ = INVALID_HANDLE_VALUE;
-};
-
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-// Opens an existing file itself, not what a link at its name leads to, and
-// lets others read, write, rename and delete it meanwhile.
-HANDLE OpenEntry(const platform::Text& path, DWORD access) {
-    return ::CreateFileW(path.c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
-                         FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-}
-
-// A folder, or a link of any kind (symbolic link, junction): nothing the
-// copy reads from or writes through.
-bool FolderOrLink(const BY_HANDLE_FILE_INFORMATION& info) {
-    return (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0;
-}
-
-// The parts of the replaced file's security that the copy takes over.
-constexpr SECURITY_INFORMATION kKeptSecurity =
-    OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-
-// What a replace carries over from the file it replaces, which the rename
-// alone would lose: its security and creation time. The owner is kept apart
-// from the access list, since only a privileged run may give a new file an
-// owner other than itself.
-struct Kept {
-    std::vector<char> security; // self-relative: owner and access list
-    std::vector<char> access;   // self-relative: the access list alone
-    FILETIME created{};
-};
-
-// Wine keeps no Windows security on its files: it shows one made up from the
-// Unix mode bits and turns one that is set back into mode bits, widening
-// them (a replaced 600 file would come out 770). There the copy keeps the
-// mode that its making gave it.
-bool SecurityIsKept() {
-    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-    return ntdll == nullptr || ::GetProcAddress(ntdll, "wine_get_version") == nullptr;
-}
-
-std::vector<char> ReadSecurity(HANDLE file, SECURITY_INFORMATION parts) {
-    DWORD size = 0;
-    ::GetKernelObjectSecurity(file, parts, nullptr, 0, &size);
-    std::vector<char> security(size);
-    if (size == 0 || !::GetKernelObjectSecurity(file, parts, security.data(), size, &size)) {
-        security.clear();
-    }
-    return security;
-}
-
-// Reads what the target keeps, from a plain file only: a link at the target
-// is replaced as it is, and what it leads to is none of the copy's business.
-Kept ReadKept(const platform::Text& target) {
-    Kept kept;
-    Handle old;
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!old.Reset(OpenEntry(target, READ_CONTROL | FILE_READ_ATTRIBUTES)) ||
-        !::GetFileInformationByHandle(old.Get(), &info) || FolderOrLink(info)) {
-        return kept;
-    }
-    kept.created = info.ftCreationTime;
-    if (SecurityIsKept()) {
-        kept.security = ReadSecurity(old.Get(), kKeptSecurity);
-        kept.access = ReadSecurity(old.Get(), DACL_SECURITY_INFORMATION);
-    }
-    return kept;
-}
-
-// Sets attributes and, when given, the creation time; zero times stay.
-bool SetBasics(HANDLE file, DWORD attributes, const FILETIME& created) {
-    FILE_BASIC_INFO basics{};
-    basics.CreationTime.LowPart = created.dwLowDateTime;
-    basics.CreationTime.HighPart = static_cast<LONG>(created.dwHighDateTime);
-    // Zero would leave them as they are; "normal" is the empty set.
-    basics.FileAttributes = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
-    return ::SetFileInformationByHandle(file, FileBasicInfo, &basics, sizeof basics) != FALSE;
-}
-
 // Opens the source to read it whatever else holds it: a log is often still
 // open for writing by the program that keeps it. One that nobody may read
-// meanwhile is waited for like any busy file.
+// meanwhile is waited for like any busy file. An encrypted source is left to
+// CopyFileA, which keeps it encrypted: read here it would be written out in
+// the clear.
 bool OpenSource(const platform::Text& source, Handle& in, BY_HANDLE_FILE_INFORMATION& info) {
-    return Retry([&] {
+    return WhileBusy([&] {
                return in.Reset(::CreateFileW(source.c_str(), GENERIC_READ, kShareAll, nullptr,
                                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
            }) &&
-           ::GetFileInformationByHandle(in.Get(), &info) && !FolderOrLink(info);
+           ::GetFileInformationByHandle(in.Get(), &info) && !FolderOrLink(info) &&
+           (info.dwFileAttributes & FILE_ATTRIBUTE_ENCRYPTED) == 0;
 }
 
 // Writes all of the source from where it stands to its end into the file
@@ -233,91 +177,99 @@ bool Pour(HANDLE in, HANDLE out) {
 // The run's own file beside the target. The run makes it itself and keeps a
 // handle on it from its making to its placing or removal; every later step
 // opens it anew through that handle with the access the step needs, so no
-// step acts on whatever someone may have put at its name meanwhile.
+// step acts on whatever someone may have put at its name meanwhile. The
+// right to delete it is held throughout, so that a scanner that opens it
+// without delete sharing cannot keep it from going.
 struct OwnCopy {
     platform::Text name;
-    Handle file; // attributes only: takes no part in sharing
+    Handle file;    // attributes only: takes no part in sharing
+    Handle deleter; // DELETE: renames and removes it
     DWORD attributes = 0;
     DWORD volume = 0; // with the index: the identity the name must keep
     DWORD indexHigh = 0;
     DWORD indexLow = 0;
-    bool stuck = false; // another process held it past all patience
 };
 
 // The handle on the run's own file for one step; a busy file is waited for.
-bool Reopen(OwnCopy& copy, DWORD access, Handle& step) {
-    if (Retry([&] { return step.Reset(::ReOpenFile(copy.file.Get(), access, kShareAll, 0)); })) {
-        return true;
-    }
-    copy.stuck = copy.stuck || Busy(::GetLastError());
-    return false;
+bool ReopenOwnCopy(const OwnCopy& copy, DWORD access, Handle& step) {
+    return WhileBusy(
+        [&] { return step.Reset(::ReOpenFile(copy.file.Get(), access, kShareAll, 0)); });
 }
 
-// Marks the run's own file for removal through the handle the run holds on
-// it. It goes when the last handle on it closes, a scanner's included.
+// Older MinGW headers name these classes only for newer systems' builds.
+constexpr auto kDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+constexpr auto kRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+
+// Removes the run's own file through the handle that holds the right to.
+// POSIX semantics (Windows 10 1809 and later, on NTFS) free the name at once
+// and ignore read-only; elsewhere the plain mark, after read-only is cleared.
+// Either way the file goes when its last handle closes, a scanner's included.
 void DiscardCopy(OwnCopy& copy) {
-    Handle deleter;
-    FILE_DISPOSITION_INFO disposition{};
-    disposition.DeleteFile = TRUE;
-    SetBasics(copy.file.Get(), copy.attributes & ~DWORD{FILE_ATTRIBUTE_READONLY}, FILETIME{});
-    if (Reopen(copy, DELETE | SYNCHRONIZE, deleter)) {
-        ::SetFileInformationByHandle(deleter.Get(), FileDispositionInfo, &disposition,
+    if (copy.file.Get() != INVALID_HANDLE_VALUE && copy.deleter.Get() == INVALID_HANDLE_VALUE) {
+        ReopenOwnCopy(copy, DELETE | SYNCHRONIZE, copy.deleter);
+    }
+    DWORD deletePosixIgnoringReadOnly = 0x1 | 0x2 | 0x10;
+    if (!::SetFileInformationByHandle(copy.deleter.Get(), kDispositionInfoEx,
+                                      &deletePosixIgnoringReadOnly,
+                                      sizeof deletePosixIgnoringReadOnly)) {
+        FILE_DISPOSITION_INFO disposition{};
+        disposition.DeleteFile = TRUE;
+        SetBasics(copy.file.Get(), copy.attributes & ~DWORD{FILE_ATTRIBUTE_READONLY}, FILETIME{});
+        ::SetFileInformationByHandle(copy.deleter.Get(), FileDispositionInfo, &disposition,
                                      sizeof disposition);
     }
+    copy.deleter.Reset(INVALID_HANDLE_VALUE);
     copy.file.Reset(INVALID_HANDLE_VALUE);
 }
 
-// Makes the run's own file under a fresh name beside the target, with the
-// replaced file's security from its making, so that the copy never stands
-// under other access. A name taken already (a killed run's leftover, another
-// machine's run in a shared folder, a link someone planted) is stepped past,
-// never written into or removed. A folder that lets the run make a file but
-// not rename or remove it refuses the name: the run's file goes at once.
-bool MakeCopy(const platform::Text& target, const Kept& kept, OwnCopy& copy) {
+// A new file of the run's at the name, with the replaced file's security from
+// its making, so that the copy never stands under other access. The owner
+// needs a privilege; without it the access list alone.
+HANDLE CreateOwnFile(const platform::Text& name, const Kept& kept) {
     SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, FALSE};
+    HANDLE made = INVALID_HANDLE_VALUE;
+    for (const std::vector<char>* security : {&kept.security, &kept.access}) {
+        attributes.lpSecurityDescriptor =
+            security->empty() ? nullptr : const_cast<char*>(security->data());
+        made = ::CreateFileW(name.c_str(), DELETE | FILE_READ_ATTRIBUTES, kShareAll, &attributes,
+                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (made != INVALID_HANDLE_VALUE || security->empty() ||
+            ::GetLastError() != ERROR_INVALID_OWNER) {
+            break;
+        }
+    }
+    return made;
+}
+
+// Makes the run's own file under a fresh name beside the target. A name taken
+// already (a killed run's leftover, another machine's run in a shared folder,
+// a link someone planted) is stepped past, never written into or removed. A
+// folder that lets the run make a file but not hold it refuses the name: the
+// run's file goes at once.
+Outcome MakeCopy(const platform::Text& target, const Kept& kept, OwnCopy& copy) {
     for (unsigned count = 0; count < 100; ++count) {
         copy.name = host::OwnName(target, count);
-        Handle made;
-        // The owner needs a privilege; without it the access list alone.
-        for (const std::vector<char>* security : {&kept.security, &kept.access}) {
-            attributes.lpSecurityDescriptor =
-                security->empty() ? nullptr : const_cast<char*>(security->data());
-            if (made.Reset(::CreateFileW(copy.name.c_str(), DELETE | FILE_READ_ATTRIBUTES,
-                                         kShareAll, &attributes, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                                         nullptr)) ||
-                security->empty() || ::GetLastError() != ERROR_INVALID_OWNER) {
-                break;
-            }
-        }
-        if (made.Get() == INVALID_HANDLE_VALUE) {
-            if (NameTaken(::GetLastError())) {
+        if (!copy.deleter.Reset(CreateOwnFile(copy.name, kept))) {
+            const DWORD error = ::GetLastError();
+            if (NameTaken(copy.name, error)) {
                 continue;
             }
-            return false;
+            return NameRefused(error) ? Outcome::Refused : Outcome::Failed;
         }
         BY_HANDLE_FILE_INFORMATION info;
-        Handle mayDelete;
-        const bool held =
-            copy.file.Reset(::ReOpenFile(made.Get(),
-                                         FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE,
-                                         kShareAll, 0)) &&
-            ::GetFileInformationByHandle(made.Get(), &info) &&
-            mayDelete.Reset(::ReOpenFile(made.Get(), DELETE | SYNCHRONIZE, kShareAll, 0));
-        if (!held) {
-            FILE_DISPOSITION_INFO disposition{};
-            disposition.DeleteFile = TRUE;
-            ::SetFileInformationByHandle(made.Get(), FileDispositionInfo, &disposition,
-                                         sizeof disposition);
-            copy.file.Reset(INVALID_HANDLE_VALUE);
-            ::SetLastError(ERROR_ACCESS_DENIED);
-            return false;
+        if (!copy.file.Reset(::ReOpenFile(
+                copy.deleter.Get(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE,
+                kShareAll, 0)) ||
+            !::GetFileInformationByHandle(copy.deleter.Get(), &info)) {
+            DiscardCopy(copy);
+            return Outcome::Refused;
         }
         copy.volume = info.dwVolumeSerialNumber;
         copy.indexHigh = info.nFileIndexHigh;
         copy.indexLow = info.nFileIndexLow;
-        return true;
+        return Outcome::Done;
     }
-    return false;
+    return Outcome::Failed;
 }
 
 // Whether the name still stands for the run's own file: CopyFileA writes by
@@ -331,66 +283,82 @@ bool StillOwn(const OwnCopy& copy) {
            info.nFileIndexLow == copy.indexLow;
 }
 
-// Fills the run's own file and puts it on disk, with the writer left open
-// for the flush. CopyFileA copies as for any file; where it refuses the
-// source (its writer still holds it, or a scanner holds the run's file), the
-// source is read with full sharing into the run's file through its handle,
-// with the source's attributes and last-write time as CopyFileA gives them.
-bool FillCopy(CopyFileAType copyFileA, const std::string& narrowSource,
-              const platform::Text& source, OwnCopy& copy, const FILETIME& created) {
-    std::string narrow;
-    BY_HANDLE_FILE_INFORMATION info;
-    Handle writer;
-    if (!host::ToCodePage(copy.name, narrow)) {
-        ::SetLastError(ERROR_INVALID_NAME);
-        return false;
+// Fills the run's own file by CopyFileA, which copies as for any file (its
+// streams, its encryption), into the run's own name; info then describes the
+// copy. Refused: the source is read instead. CopyFileA opens the file it
+// writes sharing reading and writing only (Wine; Windows at least writing), so
+// the right to delete is let go for the call and taken back at once, while the
+// caller's writer keeps out anyone who would not let the run write.
+Outcome CopyByName(const platform::Text& source, OwnCopy& copy, BY_HANDLE_FILE_INFORMATION& info) {
+    std::string narrowSource;
+    std::string narrowCopy;
+    const CopyFileAType copyFileA = BoundCopyFileA();
+    // A name the code page cannot hold exactly would name some other file.
+    if (copyFileA == nullptr || !host::ToCodePage(source, narrowSource) ||
+        !host::ToCodePage(copy.name, narrowCopy)) {
+        return Outcome::Refused;
     }
-    if (copyFileA(narrowSource.c_str(), narrow.c_str(), FALSE) == 1) {
-        if (!StillOwn(copy) || !::GetFileInformationByHandle(copy.file.Get(), &info)) {
-            ::SetLastError(ERROR_FILE_NOT_FOUND);
-            return false;
-        }
-        // Writing needs a file that is not read-only, for the flush's moment.
-        SetBasics(copy.file.Get(), info.dwFileAttributes & ~DWORD{FILE_ATTRIBUTE_READONLY},
-                  created);
-        if (!Reopen(copy, GENERIC_WRITE, writer)) {
-            return false;
-        }
-    } else {
-        Handle in;
-        if (!CopyRefused(::GetLastError()) || !OpenSource(source, in, info)) {
-            return false;
-        }
-        if (!Reopen(copy, GENERIC_WRITE, writer) || !Pour(in.Get(), writer.Get()) ||
-            !::SetFileTime(writer.Get(), nullptr, nullptr, &info.ftLastWriteTime)) {
-            return false;
-        }
-        SetBasics(copy.file.Get(), info.dwFileAttributes & ~DWORD{FILE_ATTRIBUTE_READONLY},
-                  created);
+    copy.deleter.Reset(INVALID_HANDLE_VALUE);
+    const bool copied = copyFileA(narrowSource.c_str(), narrowCopy.c_str(), FALSE) != FALSE;
+    const DWORD error = ::GetLastError();
+    if (!ReopenOwnCopy(copy, DELETE | SYNCHRONIZE, copy.deleter)) {
+        return Of(false);
+    }
+    if (!copied) {
+        ::SetLastError(error);
+        return CopyLost(error) ? Outcome::Failed : Outcome::Refused;
+    }
+    return StillOwn(copy) && ::GetFileInformationByHandle(copy.file.Get(), &info) ? Outcome::Done
+                                                                                  : Outcome::Failed;
+}
+
+// Fills the run's own file and puts it on disk, through a writer held from
+// the start. Where CopyFileA refuses the source (its writer still holds it, a
+// long path), the source is read with full sharing into the run's file, with
+// its attributes and last-write time as CopyFileA gives them.
+Outcome FillCopy(const platform::Text& source, OwnCopy& copy, const FILETIME& created) {
+    BY_HANDLE_FILE_INFORMATION info;
+    Handle in; // the source, where the run reads it itself
+    Handle writer;
+    if (!ReopenOwnCopy(copy, GENERIC_WRITE, writer)) {
+        return Of(false);
+    }
+    Outcome filled = CopyByName(source, copy, info);
+    if (filled == Outcome::Refused) {
+        filled = OpenSource(source, in, info) && Pour(in.Get(), writer.Get()) &&
+                         ::SetFileTime(writer.Get(), nullptr, nullptr, &info.ftLastWriteTime)
+                     ? Outcome::Done
+                     : Outcome::Failed;
+    }
+    // A power loss must not leave an empty target: no rename without it.
+    if (filled != Outcome::Done || !::FlushFileBuffers(writer.Get())) {
+        return filled == Outcome::Done ? Outcome::Failed : filled;
     }
     copy.attributes = info.dwFileAttributes &
                       (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                        FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
-    // A power loss must not leave an empty target: no rename without it.
-    if (!::FlushFileBuffers(writer.Get())) {
-        return false;
-    }
-    writer.Reset(INVALID_HANDLE_VALUE);
-    if ((copy.attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        SetBasics(copy.file.Get(), copy.attributes, FILETIME{});
-    }
-    return true;
+    SetBasics(copy.file.Get(), copy.attributes, created);
+    return Outcome::Done;
 }
 
-// Older MinGW headers name this class only for newer systems' builds.
-constexpr auto kRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+// Whether a replace that was denied was denied by a holder of the target.
+// Without POSIX semantics any open handle on it denies the replace, as a rule
+// would (the target "was open and ReplaceIfExists is nonzero"); with them only
+// a holder that does not share deletion. The run's own open for deletion,
+// sharing everything, tells a holder from a rule.
+bool HolderDenied(const platform::Text& target, bool posix) {
+    Handle probe;
+    const bool opened = probe.Reset(OpenEntry(target, DELETE));
+    return opened ? !posix : Busy(::GetLastError());
+}
 
 // Renames the run's file through its handle over the target. POSIX
 // semantics (Windows 10 1809 and later, on NTFS) replace a target that a
 // viewer holds open with delete sharing; elsewhere the plain replace, and
 // where a file system takes no rename by handle, the rename by name. The new
 // name is the target's full path as the system resolves it (a trailing dot
-// or blank dropped, as every open of that path does), written verbatim.
+// or blank dropped, as every open of that path does), written verbatim. A
+// denial by a holder answers as busy, so that the holder is waited for.
 bool RenameCopy(HANDLE deleter, const platform::Text& copyName, const platform::Text& target) {
     platform::Text name(32768, L'\0');
     DWORD length = ::GetFullPathNameW(target.c_str(), 32768, name.data(), nullptr);
@@ -409,36 +377,72 @@ bool RenameCopy(HANDLE deleter, const platform::Text& copyName, const platform::
     rename->Flags = FILE_RENAME_FLAG_REPLACE_IF_EXISTS | FILE_RENAME_FLAG_POSIX_SEMANTICS;
     if (length == 0) {
         ::SetLastError(ERROR_INVALID_NAME);
-    } else if (::SetFileInformationByHandle(deleter, kRenameInfoEx, rename, size)) {
-        return true;
-    }
-    DWORD error = ::GetLastError();
-    if (Busy(error) || error == ERROR_ACCESS_DENIED) {
         return false;
     }
-    rename->Flags = 0;
-    rename->ReplaceIfExists = TRUE;
-    if (error != ERROR_INVALID_NAME &&
-        ::SetFileInformationByHandle(deleter, FileRenameInfo, rename, size)) {
+    bool posix = true;
+    if (::SetFileInformationByHandle(deleter, kRenameInfoEx, rename, size)) {
         return true;
     }
-    error = ::GetLastError();
-    if (Busy(error) || error == ERROR_ACCESS_DENIED) {
-        return false;
+    // Invalid parameter: no POSIX semantics (before Windows 10 1809; FAT,
+    // exFAT, SMB, ReFS on Server 2022; Wine): the plain replace.
+    if (!Denied(::GetLastError())) {
+        posix = false;
+        rename->Flags = 0;
+        rename->ReplaceIfExists = TRUE;
+        if (::SetFileInformationByHandle(deleter, FileRenameInfo, rename, size)) {
+            return true;
+        }
+        // Not supported or invalid function: no rename by handle (some network
+        // redirectors): the rename by name.
+        if (!Denied(::GetLastError()) &&
+            ::MoveFileExW(copyName.c_str(), target.c_str(),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            return true;
+        }
     }
-    return ::MoveFileExW(copyName.c_str(), target.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    const DWORD error = ::GetLastError();
+    ::SetLastError(error == ERROR_ACCESS_DENIED && HolderDenied(target, posix)
+                       ? ERROR_SHARING_VIOLATION
+                       : error);
+    return false;
 }
 
 // The copy takes the target's place in one rename: at every instant the
 // target path names the old file or the whole new one, and a link at the
-// target is replaced itself.
-bool PlaceCopy(OwnCopy& copy, const platform::Text& target) {
-    Handle deleter;
-    if (!Reopen(copy, DELETE | SYNCHRONIZE, deleter)) {
-        return false;
+// target is replaced itself. Refused: the target's rules or a holder that
+// outlasted all patience deny the replace.
+Outcome PlaceCopy(OwnCopy& copy, const platform::Text& target) {
+    if (WhileBusy([&] { return RenameCopy(copy.deleter.Get(), copy.name, target); })) {
+        return Outcome::Done;
     }
-    return Retry([&] { return RenameCopy(deleter.Get(), copy.name, target); });
+    // A lock violation (Wine: a mount point at the target) leaves it alone.
+    const DWORD error = ::GetLastError();
+    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ? Outcome::Refused
+                                                                            : Outcome::Failed;
+}
+
+// Whether the target is written in place after the copy beside it came to
+// this: only where the target stands as it was and cannot be replaced, yet
+// may still be written. That is where the folder refused the run's own file
+// or the target refused the replace, or another process held the run's own
+// file or the target past all patience. A failure of the source or of the
+// disk would fail the same way in place.
+bool GoesInPlace(Outcome outcome) {
+    return outcome == Outcome::Refused || outcome == Outcome::Held;
+}
+
+// Cuts the target to the copy's size first where the copy is shorter: a
+// shrink needs no room, and a target that another process maps into memory
+// refuses it before a byte has changed, leaving the old file whole.
+bool CutFirst(HANDLE out, const BY_HANDLE_FILE_INFORMATION& source,
+              const BY_HANDLE_FILE_INFORMATION& old) {
+    LARGE_INTEGER size;
+    size.HighPart = static_cast<LONG>(source.nFileSizeHigh);
+    size.LowPart = source.nFileSizeLow;
+    const bool shorter =
+        source.nFileSizeHigh < old.nFileSizeHigh ||
+        (source.nFileSizeHigh == old.nFileSizeHigh && source.nFileSizeLow < old.nFileSizeLow);
+    return !shorter || (::SetFilePointerEx(out, size, nullptr, FILE_BEGIN) && ::SetEndOfFile(out));
 }
 
 // Writes the source into the target itself: not atomic, and only where the
@@ -454,11 +458,11 @@ bool WriteInPlace(const platform::Text& source, const platform::Text& target) {
     OVERLAPPED turn{};
     turn.Offset = 0xFFFFFFFE;
     turn.OffsetHigh = 0x7FFFFFFF;
-    if (!OpenSource(source, in, info) || !Retry([&] {
+    if (!OpenSource(source, in, info) || !WhileBusy([&] {
             return out.Reset(OpenEntry(target, GENERIC_WRITE | FILE_READ_ATTRIBUTES));
         }) ||
         !::GetFileInformationByHandle(out.Get(), &old) || FolderOrLink(old) ||
-        !Retry(
+        !WhileBusy(
             [&] {
                 return ::LockFileEx(out.Get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY,
                                     0, 1, 0, &turn) != FALSE;
@@ -466,7 +470,7 @@ bool WriteInPlace(const platform::Text& source, const platform::Text& target) {
             kTurnPatienceMs)) {
         return false;
     }
-    const bool written = Pour(in.Get(), out.Get()) &&
+    const bool written = CutFirst(out.Get(), info, old) && Pour(in.Get(), out.Get()) &&
                          ::SetFileTime(out.Get(), nullptr, nullptr, &info.ftLastWriteTime) &&
                          ::FlushFileBuffers(out.Get());
     ::UnlockFileEx(out.Get(), 0, 1, 0, &turn);
@@ -478,15 +482,6 @@ bool WriteInPlace(const platform::Text& source, const platform::Text& target) {
 namespace platform {
 
 bool CopyOneFile(const Text& source, const Text& target) {
-    // A path the code page cannot hold is left alone on both sides: CopyFileA
-    // would name some other file, and the copy keeps to what it can reach.
-    std::string narrowSource;
-    std::string narrowTarget;
-    const CopyFileAType copyFileA = BoundCopyFileA();
-    if (!host::ToCodePage(source, narrowSource) || !host::ToCodePage(target, narrowTarget) ||
-        copyFileA == nullptr) {
-        return false;
-    }
     const DWORD targetAttributes = ::GetFileAttributesW(target.c_str());
     if (targetAttributes != INVALID_FILE_ATTRIBUTES &&
         RefusedTarget(targetAttributes, ::GetFileAttributesW(source.c_str()))) {
@@ -494,18 +489,22 @@ bool CopyOneFile(const Text& source, const Text& target) {
     }
     // The copy goes to a new file beside the target, so that a copy that
     // fails midway (a full disk) leaves the target as it was.
-    const Kept kept = ReadKept(target);
+    const Kept kept = host::ReadKept(target);
     OwnCopy copy;
-    if (!MakeCopy(target, kept, copy)) {
-        return NameRefused(::GetLastError()) && WriteInPlace(source, target);
+    Outcome outcome = MakeCopy(target, kept, copy);
+    if (outcome == Outcome::Done) {
+        outcome = FillCopy(source, copy, kept.created);
     }
-    if (FillCopy(copyFileA, narrowSource, source, copy, kept.created) && PlaceCopy(copy, target)) {
+    if (outcome == Outcome::Done) {
+        outcome = PlaceCopy(copy, target);
+    }
+    if (outcome == Outcome::Done) {
         return true;
     }
-    const DWORD error = ::GetLastError();
-    const bool inPlace = copy.stuck || ReplaceRefused(error);
-    DiscardCopy(copy);
-    return inPlace && WriteInPlace(source, target);
+    if (copy.file.Get() != INVALID_HANDLE_VALUE) {
+        DiscardCopy(copy);
+    }
+    return GoesInPlace(outcome) && WriteInPlace(source, target);
 }
 
 } // namespace platform

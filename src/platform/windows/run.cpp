@@ -16,9 +16,36 @@ bool IsBlank(wchar_t c) {
     return c == L' ' || c == L'\t';
 }
 
+// Whether the run is elevated or runs as LocalSystem (a Windows Installer
+// custom action without impersonation): a run that a user could steer, by a
+// junction of theirs, into folders only it may write.
+bool Privileged() {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        return true;
+    }
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    union {
+        TOKEN_USER user;
+        char bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    } owner{};
+    const bool privileged =
+        (::GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
+         elevation.TokenIsElevated != 0) ||
+        (::GetTokenInformation(token, TokenUser, &owner, sizeof owner, &size) &&
+         ::IsWellKnownSid(owner.user.User.Sid, WinLocalSystemSid));
+    ::CloseHandle(token);
+    return privileged;
+}
+
 // Asks Windows not to follow junctions that users without administrator
-// rights made (RedirectionGuard: Windows 11 and Windows 10 22H2). Older
-// systems and Wine lack the policy or the call and carry on without it.
+// rights made (RedirectionGuard: Windows 11 and Windows 10 22H2), in a
+// privileged run only: there it keeps a user's junction from steering the
+// copy into system folders, while a plain run may write nothing it could not
+// write anyway, and a user who moved a folder by a junction still has the
+// copy. Older systems and Wine lack the policy or the call and carry on
+// without it.
 void DistrustUsersJunctions() {
     // Declared here: older MinGW headers lack the structure.
     struct RedirectionTrustPolicy {
@@ -27,7 +54,7 @@ void DistrustUsersJunctions() {
     constexpr auto kRedirectionTrustPolicy = static_cast<PROCESS_MITIGATION_POLICY>(16);
     using SetPolicyType = BOOL(WINAPI*)(PROCESS_MITIGATION_POLICY, PVOID, SIZE_T);
     const auto setPolicy = host::Kernel32Function<SetPolicyType>("SetProcessMitigationPolicy");
-    if (setPolicy != nullptr) {
+    if (setPolicy != nullptr && Privileged()) {
         RedirectionTrustPolicy policy{1};
         setPolicy(kRedirectionTrustPolicy, &policy, sizeof policy);
     }
@@ -75,6 +102,10 @@ const wchar_t* PastOwnPath(const wchar_t* line) {
     return (*past == L'\0' || IsBlank(*past)) ? past : nullptr;
 }
 
+// The presence test admits folders and ordinary files, as a listing asked
+// for those attributes does: hidden and system entries are not in it, so they
+// count as absent. A hidden folder in the chain is then asked to be made
+// again, which fails and changes nothing.
 bool Admitted(const WIN32_FIND_DATAW& entry) {
     return (entry.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) == 0;
 }
