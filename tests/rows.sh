@@ -116,9 +116,10 @@ row mapped-target-whole W 'a.log=NEW;Logs/#555;Logs/a.log=OLD-OLD-OLD-OLD-OLD' '
 row own-copy-held-to-end W 'a.log=@64M;Logs/a.log=old' 'a.log,Logs/,a.log' '!holds Logs/a.log old || same a.log Logs/a.log' 'hold=Logs\~tarvik-*|0'
 row own-name-swapped W 'a.log=@64M;Logs/a.log=old' 'a.log,Logs/,a.log' '!rm -f Logs/~tarvik-*; holds Logs/a.log old || same a.log Logs/a.log' 'during=for _ in {1..500}; do t=(Logs/~tarvik-*-0.tmp) && [ -e "$t" ] && mv "$t" ../moved && echo planted >"$t" && exit; sleep 0.01; done; false'
 # Windows: a log still open for writing, busy own files, in-place turns and neighbours' files (both Wines).
+# Runs that write in place are slowed at each write to the target (strace), so that all eight meet there.
 row live-log-replaced W 'a.log=;Logs/a.log=old' 'a.log,Logs/,a.log' '!holds Logs/a.log early && holds a.log "$(printf "early\nlate")"' log=a.log
 row taken-names-stepped-past W 'a.log=new;Logs/' 'a.log,Logs/,a.log' '!holds Logs/a.log new && n=$(ls Logs | wc -l) && rm Logs/~* && is "files beside" 16385 "$n"' 'setup=touch Logs/~tarvik-{4..65536..4}-0.tmp'
-row in-place-runs-take-turns W 'Logs/#555;Logs/t.log=old' 's{i},Logs/,t.log' '!one_of Logs/t.log' user par=8 'setup=for i in {0..7}; do yes $i | head -c $((i * 700000 + 9)) >s$i; done'
+row in-place-runs-take-turns W 'Logs/#555;Logs/t.log=old' 's{i},Logs/,t.log' '!one_of Logs/t.log' user par=8 'setup=for i in {0..7}; do yes $i | head -c $((i * 65536 + 9)) >s$i; done' 'strace=--seccomp-bpf -e trace=write,pwrite64 -e inject=write,pwrite64:delay_enter=60000 --quiet=all -P Logs/t.log'
 row mount-point-not-in-place W 'a.log=new;Logs/a.log=old;b=old' 'a.log,Logs/,a.log' '!holds Logs/a.log old' root 'setup=mount --bind b Logs/a.log'
 row read-only-source-renamed W 'a.log=new#444;Logs/a.log=old' 'a.log,Logs/,a.log' '!holds Logs/a.log new && [ "$(stat -c %i Logs/a.log)" != "$(cat ../ino)" ]' user 'setup=stat -c %i Logs/a.log >../ino'
 row mixed-separators W 'a.log=new' '"{P}" a.log,Logs/A\B/,a.log' 'Logs/;Logs/A/;Logs/A/B/;Logs/A/B/a.log=new;a.log=new' cmd

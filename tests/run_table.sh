@@ -60,7 +60,7 @@ only() { local d=$1 && shift && is "$d holds" "$*" "$(ls -A -- "$d" | tr '\n' ' 
 bits() { is "mode of $1" "$2" "$(stat -c %a -- "$1")"; }
 within() { is "seconds the run took" "under $1" "$( ((SECONDS - began < $1)) && echo "under $1" || echo $((SECONDS - began)))"; }
 same() { cmp -s -- "$1" "$2" || { echo "$2: expected the bytes of $1, found $(stat -c %s -- "$2" 2>&1) other bytes" && false; }; }
-one_of() { for s in s*; do cmp -s "$s" "$1" && return; done && echo "$1: expected one whole source, found a mix" && false; }
+one_of() { for s in s*; do cmp -s "$s" "$1" && return; done; echo "$1: expected one whole source, found a mix" && false; }
 crash() { xfs_io -x -c shutdown "$1" && umount "$1" && mount -o "$mopts" "$top/img$count" "$1"; }
 peak_kib() { # the high-water resident size of the newest live process whose command line holds $1, until it ends
     for _ in {1..500}; do pid=$(pgrep -nf "$1") && break || sleep 0.02; done
