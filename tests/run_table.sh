@@ -165,7 +165,7 @@ runs() { # starts the row's runs, then waits for each to end by itself, quietly,
 
 row() { # name hosts before text after options...
     local args=("$@") tries=${tries:-0} name=$1 hosts=$2 before=$3 after=$5 line=${fault:+${line-}} runs=1 rounds=1
-    local killing= during= setup= skip= tmpfs= ext4= chown= runmask= sweeping=
+    local killing= during= setup= skip= tmpfs= ext4= chown= runmask= sweeping= fault=${fault-}
     line=${line:-${BASH_LINENO[0]}} text=$4 splitargs= whole= app= hold= log= prefix="timeout -k 5 60" exe=$program modes=()
     shift 5
     [[ $hosts == *$host* ]] || return 0
@@ -195,7 +195,7 @@ row() { # name hosts before text after options...
         during=*) during=${option#*=} ;; setup=*) setup=${option#*=} ;; split) splitargs=1 ;; cmd) whole=1 ;;
         umask=*) runmask=${option#*=} ;; prefix=*) prefix="$prefix ${option#*=}" ;;
         sweep) [ -n "${TARVIK_SWEEP:-}" ] && sweeping=1 exe=$top/bin/faults.exe name+=${fault:+[$fault]} ;;
-        app=*) app=${option#*=} ;; hold=*) hold=${option#*=} ;; log=*) log=${option#*=} ;;
+        app=*) app=${option#*=} ;; hold=*) hold=${option#*=} ;; log=*) log=${option#*=} ;; fault=*) fault=${option#*=} ;;
         esac
     done
     [ -n "$tmpfs" ] && [ -z "$skip" ] && mkdir -p "${tmpfs%:*}" && ! mount -t tmpfs -o "size=${tmpfs#*:}" tarvik "${tmpfs%:*}" 2>/dev/null && skip="cannot mount a file system here"
