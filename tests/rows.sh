@@ -27,7 +27,8 @@
 # log kept open for writing during the run, "early" written before, "late"
 # after), x86 (Windows: only the x86 exe's table under the Windows-like Wine;
 # the examples carry that exe), sweep (Windows: with TARVIK_SWEEP=1 the row
-# once more per failure point of Tarvik.exe, faults.c). Every run must end by
+# once more per failure point of Tarvik.exe, faults.c; with fault="CALL N
+# ERROR once|on" before it, once at that point alone). Every run must end by
 # itself, print nothing and exit 0, and no temporary file may stay behind.
 # "sweep SCENARIO 'before' 'text' TARGET PARTIAL [option ...]" (Linux) runs a
 # scenario once per failure point of its run under strace (run_table.sh);
@@ -116,20 +117,24 @@ row mapped-target-whole W 'a.log=NEW;Logs/#555;Logs/a.log=OLD-OLD-OLD-OLD-OLD' '
 row own-copy-held-to-end W 'a.log=@64M;Logs/a.log=old' 'a.log,Logs/,a.log' '!holds Logs/a.log old || same a.log Logs/a.log' 'hold=Logs\~tarvik-*|0'
 row own-name-swapped W 'a.log=@64M;Logs/a.log=old' 'a.log,Logs/,a.log' '!rm -f Logs/~tarvik-*; holds Logs/a.log old || same a.log Logs/a.log' 'during=for _ in {1..500}; do t=(Logs/~tarvik-*-0.tmp) && [ -e "$t" ] && mv "$t" ../moved && echo planted >"$t" && exit; sleep 0.01; done; false'
 # Windows: a log still open for writing, busy own files, in-place turns and neighbours' files (both Wines).
+# Runs that write in place are slowed at each write to the target (strace), so that all eight meet there.
 row live-log-replaced W 'a.log=;Logs/a.log=old' 'a.log,Logs/,a.log' '!holds Logs/a.log early && holds a.log "$(printf "early\nlate")"' log=a.log
-row taken-names-stepped-past W 'a.log=new;Logs/' 'a.log,Logs/,a.log' '!holds Logs/a.log new && n=$(ls Logs | wc -l) && rm Logs/~* && is "files beside" 16385 "$n"' 'setup=touch Logs/~tarvik-{4..65536..4}-0.tmp'
-row in-place-runs-take-turns W 'Logs/#555;Logs/t.log=old' 's{i},Logs/,t.log' '!one_of Logs/t.log' user par=8 'setup=for i in {0..7}; do yes $i | head -c $((i * 700000 + 9)) >s$i; done'
+row in-place-runs-take-turns W 'Logs/#555;Logs/t.log=old' 's{i},Logs/,t.log' '!one_of Logs/t.log' user par=8 'setup=for i in {0..7}; do yes $i | head -c $((i * 65536 + 9)) >s$i; done' 'strace=--seccomp-bpf -e trace=write,pwrite64 -e inject=write,pwrite64:delay_enter=60000 --quiet=all -P Logs/t.log'
 row mount-point-not-in-place W 'a.log=new;Logs/a.log=old;b=old' 'a.log,Logs/,a.log' '!holds Logs/a.log old' root 'setup=mount --bind b Logs/a.log'
 row read-only-source-renamed W 'a.log=new#444;Logs/a.log=old' 'a.log,Logs/,a.log' '!holds Logs/a.log new && [ "$(stat -c %i Logs/a.log)" != "$(cat ../ino)" ]' user 'setup=stat -c %i Logs/a.log >../ino'
 row mixed-separators W 'a.log=new' '"{P}" a.log,Logs/A\B/,a.log' 'Logs/;Logs/A/;Logs/A/B/;Logs/A/B/a.log=new;a.log=new' cmd
 row beyond-260-characters W "$(rep 30 abcdefghij/)a.log=new" "$(rep 30 abcdefghij/)a.log,$(rep 30 klmnopqrst/),a.log" "!holds $(rep 30 klmnopqrst/)a.log new"
 row blank-ended-level W 'a.log=new' 'a.log,Logs /Sub/,a.log' 'Logs /;Logs /Sub/;Logs /Sub/a.log=new;a.log=new'
 # Every failure point (TARVIK_SWEEP=1): the target old or new whole (in place, partial only where a
-# write failed), the old one where the copy's flush fails, nothing beside, and no waiting.
+# write failed), the old one where the copy's flush fails, nothing beside, and no waiting. And one
+# point picked: every pid's first own name planted, the run's (its second CreateFileW, after the
+# target's) answering access denied, as Windows answers for a file marked for deletion but still
+# held; the name stands, so the next one takes the copy, not the target in place.
 row sweep-new-target W 'a.log=@100000;Logs/' 'a.log,Logs/,a.log' '!{ absent Logs/a.log || same a.log Logs/a.log; } && within 10' sweep
 row sweep-replace W 'a.log=@100000;Logs/a.log=old' 'a.log,Logs/,a.log' '!{ holds Logs/a.log old || { [[ ${fault-} != FlushFileBuffers\ 1\ * ]] && same a.log Logs/a.log; }; } && within 10' sweep
 row sweep-live-log W 'a.log=;Logs/a.log=old' 'a.log,Logs/,a.log' '!{ holds Logs/a.log old || { [[ ${fault-} != FlushFileBuffers\ 1\ * ]] && holds Logs/a.log early; }; } && within 10' log=a.log sweep
 row sweep-in-place W 'a.log=@100000;Logs/#555;Logs/a.log=old' 'a.log,Logs/,a.log' '!{ holds Logs/a.log old || same a.log Logs/a.log || [[ ${fault-} == @(ReadFile|WriteFile|SetEndOfFile)* ]]; } && within 10' user sweep
+row sweep-taken-names-stepped-past W 'a.log=new;Logs/' 'a.log,Logs/,a.log' '!holds Logs/a.log new && n=$(ls Logs | wc -l) && rm Logs/~* && is "files beside" 16385 "$n"' 'fault=CreateFileW 2 5 once' sweep 'setup=touch Logs/~tarvik-{4..65536..4}-0.tmp'
 # Refusals without privileges.
 row writable-target-in-place LW 'a.log=new;Logs/#555;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' user
 row read-only-folder-and-target LW 'a.log=new;Logs/#555;Logs/a.log=old#444' 'a.log,Logs/,a.log' 'Logs/#555;Logs/a.log=old#444;a.log=new' user

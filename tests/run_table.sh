@@ -60,7 +60,7 @@ only() { local d=$1 && shift && is "$d holds" "$*" "$(ls -A -- "$d" | tr '\n' ' 
 bits() { is "mode of $1" "$2" "$(stat -c %a -- "$1")"; }
 within() { is "seconds the run took" "under $1" "$( ((SECONDS - began < $1)) && echo "under $1" || echo $((SECONDS - began)))"; }
 same() { cmp -s -- "$1" "$2" || { echo "$2: expected the bytes of $1, found $(stat -c %s -- "$2" 2>&1) other bytes" && false; }; }
-one_of() { for s in s*; do cmp -s "$s" "$1" && return; done && echo "$1: expected one whole source, found a mix" && false; }
+one_of() { for s in s*; do cmp -s "$s" "$1" && return; done; echo "$1: expected one whole source, found a mix" && false; }
 crash() { xfs_io -x -c shutdown "$1" && umount "$1" && mount -o "$mopts" "$top/img$count" "$1"; }
 peak_kib() { # the high-water resident size of the newest live process whose command line holds $1, until it ends
     for _ in {1..500}; do pid=$(pgrep -nf "$1") && break || sleep 0.02; done
@@ -168,7 +168,7 @@ runs() { # starts the row's runs, then waits for each to end by itself, quietly,
 
 row() { # name hosts before text after options...
     local args=("$@") tries=${tries:-0} name=$1 hosts=$2 before=$3 after=$5 line=${fault:+${line-}} runs=1 rounds=1
-    local killing= during= setup= skip= tmpfs= ext4= chown= runmask= sweeping=
+    local killing= during= setup= skip= tmpfs= ext4= chown= runmask= sweeping= fault=${fault-}
     line=${line:-${BASH_LINENO[0]}} text=$4 splitargs= whole= app= hold= log= prefix="timeout -k 5 60" exe=$program modes=()
     shift 5
     [[ $hosts == *$host* ]] || return 0
@@ -198,7 +198,7 @@ row() { # name hosts before text after options...
         during=*) during=${option#*=} ;; setup=*) setup=${option#*=} ;; split) splitargs=1 ;; cmd) whole=1 ;;
         umask=*) runmask=${option#*=} ;; prefix=*) prefix="$prefix ${option#*=}" ;;
         sweep) [ -n "${TARVIK_SWEEP:-}" ] && sweeping=1 exe=$top/bin/faults.exe name+=${fault:+[$fault]} ;;
-        app=*) app=${option#*=} ;; hold=*) hold=${option#*=} ;; log=*) log=${option#*=} ;;
+        app=*) app=${option#*=} ;; hold=*) hold=${option#*=} ;; log=*) log=${option#*=} ;; fault=*) fault=${option#*=} ;;
         esac
     done
     [ -n "$tmpfs" ] && [ -z "$skip" ] && mkdir -p "${tmpfs%:*}" && ! mount -t tmpfs -o "size=${tmpfs#*:}" tarvik "${tmpfs%:*}" 2>/dev/null && skip="cannot mount a file system here"
