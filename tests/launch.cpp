@@ -15,10 +15,10 @@
 #include <cstdlib>
 #include <string>
 
-void Hold(const wchar_t* spec, HANDLE run) {
+void Hold(const wchar_t* request, HANDLE run) {
     wchar_t pattern[MAX_PATH] = L"";
     DWORD ms = 1000, sharing = 1;
-    std::swscanf(spec, L"%259l[^|]|%lu|%lu", pattern, &ms, &sharing);
+    std::swscanf(request, L"%259l[^|]|%lu|%lu", pattern, &ms, &sharing);
     std::wstring name(pattern);
     name.erase(name.find_last_of(L"\\/") + 1);
     WIN32_FIND_DATAW entry;
