@@ -224,12 +224,11 @@ bool CopyRange(int in, int out, off_t& offset, off_t end, bool& kernelCopy, bool
 // written over the old content, and no more than size: what grows beyond
 // would outrun the room reserved for it.
 bool CopyData(int in, int out, off_t size, bool exact) {
-    const bool dense = exact;
     bool kernelCopy = true;
     bool eof = false;
     off_t offset = 0;
     while (offset < size && !eof) {
-        const off_t data = dense ? offset : ::lseek(in, offset, SEEK_DATA);
+        const off_t data = exact ? offset : ::lseek(in, offset, SEEK_DATA);
         if (data < 0 && errno == ENXIO) {
             // Only a hole is left up to the reported size, or up to the end
             // if the source shrank. Bytes appended since are read below.
@@ -238,7 +237,7 @@ bool CopyData(int in, int out, off_t size, bool exact) {
             break;
         }
         // Without hole information the rest counts as data.
-        const off_t hole = dense || data < 0 ? size : ::lseek(in, data, SEEK_HOLE);
+        const off_t hole = exact || data < 0 ? size : ::lseek(in, data, SEEK_HOLE);
         offset = data < 0 ? offset : data;
         if (!CopyRange(in, out, offset, hole < 0 || hole > size ? size : hole, kernelCopy, eof)) {
             return false;
