@@ -55,6 +55,15 @@ bool NameRefused(DWORD error) {
            error == ERROR_FILENAME_EXCED_RANGE;
 }
 
+// Failures of the rename where the target stays as it was but cannot be
+// replaced, while writing into it may still be allowed: its rules, or a
+// holder that outlasted all patience. Any other failure (a lock violation:
+// Wine's answer for a mount point at the target; a lost network) leaves the
+// target alone.
+bool ReplaceRefused(DWORD error) {
+    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
+}
+
 // Whether an entry stands at the name, as a listing shows it: also a file
 // marked for deletion that someone still holds, which no open reaches.
 bool Stands(const platform::Text& name) {
@@ -415,10 +424,7 @@ Outcome PlaceCopy(OwnCopy& copy, const platform::Text& target) {
     if (WhileBusy([&] { return RenameCopy(copy.deleter.Get(), copy.name, target); })) {
         return Outcome::Done;
     }
-    // A lock violation (Wine: a mount point at the target) leaves it alone.
-    const DWORD error = ::GetLastError();
-    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ? Outcome::Refused
-                                                                            : Outcome::Failed;
+    return ReplaceRefused(::GetLastError()) ? Outcome::Refused : Outcome::Failed;
 }
 
 // Whether the target is written in place after the copy beside it came to
