@@ -17,8 +17,8 @@
 # (Linux: no unnamed files, as on NFS), umask=MODE (the runs'), prefix=WORDS
 # (before the program), par=N (runs at once; {i} is the run's number, sources
 # s0... differ in size), kill=N (runs killed at a random moment),
-# strace=OPTIONS, needs=COMMAND (skipped without it), setup=COMMAND (before
-# the run), during=COMMAND (while), split (Linux: the text is an argument list
+# strace=OPTIONS, needs=COMMAND (skipped without it), room=GIB (skipped with
+# less memory free), setup=COMMAND (before the run), during=COMMAND (while), split (Linux: the text is an argument list
 # split at "|"), cmd (Windows: the text is the whole command line, written
 # with "\", {P} the program), app=PATH (Windows: names the program apart),
 # hold=PATTERN[|MS[|SHARE]] (Windows: a file held open, for a second (0: until
@@ -62,7 +62,7 @@ row empty-source-replaces LW 'a.log=;Logs/;Logs/a.log=old' 'a.log,Logs/,a.log' '
 row file-where-folder-was LW 'a.log=new;Logs=file' 'a.log,Logs/,a.log' 'Logs=file;a.log=new'
 row empty-name-no-copy LW 'a.log=new;Logs/' 'a.log,Logs/,' 'Logs/;a.log=new'
 row missing-source-chain-made LW '' 'gone.log,Logs/A/,a.log' 'Logs/;Logs/A/'
-row source-time-kept LW 'a.log=new' 'a.log,Logs/,a.log' '!holds Logs/a.log new && is mtime "$(stat -c %Y a.log)" "$(stat -c %Y Logs/a.log)"' 'setup=touch -d 2001-02-03 a.log'
+row source-time-kept LW 'a.log=new' 'a.log,Logs/,a.log' '!holds Logs/a.log new && is mtime "$(stat -c %Y a.log)" "$(stat -c %Y Logs/a.log)"' 'setup=touch -d $([ $host = L ] && echo 2040 || echo 2001)-02-03 a.log'
 row folder-source-refused LW 'src/' 'src,Logs/,a.log' 'Logs/;src/'
 row folder-target-kept LW 'a.log=new;Logs/a.log/' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log/;a.log=new'
 row source-is-target LW 'Logs/a.log=old' 'Logs/a.log,Logs/,a.log' 'Logs/;Logs/a.log=old'
@@ -155,6 +155,7 @@ row in-place-within-size-limit L 'a.log=@1M;fs/Logs/a.log=old' 'a.log,fs/Logs/,a
 row in-place-size-limit-no-inode L 'a.log=@1M;fs/Logs/a.log=old' 'a.log,fs/Logs/,a.log' '!holds fs/Logs/a.log old' root ext4=fs fsize=65536 'setup=mkdir fs/u && chown 65534 fs/u && $nobody sh -c "cd fs/u && seq 9000 | xargs touch" 2>/dev/null; :'
 row file-size-limit L 'a.log=@1M;Logs/a.log=old' 'a.log,Logs/,a.log' '!holds Logs/a.log old && only Logs a.log' fsize=65536
 row disk-full LW 'a.log=@4M;small/a.log=old' 'a.log,small/,a.log' '!holds small/a.log old && only small a.log' root tmpfs=small:1M
+row dense-past-4-gib-whole L 'big/s=@4294967301' 'big/s,big/Logs/,s' '!same big/s big/Logs/s' root tmpfs=big:9G room=10
 row large-sparse-whole L 'big=~4100M' 'big,Logs/,big' '![ $(($(stat -c %b*%B Logs/big))) -lt 99999999 ] && cmp -n 1M big Logs/big && cmp -i 4096M big Logs/big'
 row source-cut-mid-copy L 'a.log=@7M;Logs/a.log=good' 'a.log,Logs/,a.log' '!holds Logs/a.log 0123456789abcdef' 'strace=-e inject=copy_file_range:delay_enter=1500000:when=1' 'during=sleep 0.5; : >a.log; printf 0123456789abcdef >>a.log'
 row keeping-refused-still-copies L 'a.log=new;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' 'strace=-e inject=fchmod,fchown,utimensat,fsetxattr,fremovexattr:error=EPERM'
@@ -186,7 +187,7 @@ sweep new-chain 'a.log=@70000' 'a.log,Logs/A/B/,a.log' Logs/A/B/a.log ''
 sweep named 'a.log=@70000;Logs/a.log=old' 'a.log,Logs/,a.log' Logs/a.log '' notmpfile
 sweep in-place 'a.log=@70000;Logs/#555;Logs/a.log=old' 'a.log,Logs/,a.log' Logs/a.log 'p?write(64)?|p?read(64)?|copy_file_range' user
 # Bytes appended to a source that ends in a hole, just as the copy reaches that hole.
-row append-at-trailing-hole L 's=head' 's,Logs/,s' '!tail -c 4 Logs/s | grep -qx tail' 'setup=truncate -s 1M s' 'strace=-e inject=lseek:delay_enter=1000000:when=4' 'during=sleep 0.5; printf tail >>s'
+row append-at-trailing-hole L 's=head' 's,Logs/,s' '!tail -c 4 Logs/s | grep -qx tail' 'setup=truncate -s 1M s' 'strace=-e inject=lseek,_llseek:delay_enter=1000000:when=4' 'during=sleep 0.5; printf tail >>s'
 # Argument texts at the host's limits, and at random.
 row longest-argument LW 'a.log=new' "a.log,x/,$(rep "$([ "$host" = L ] && echo 131000 || echo 32000)" n)" 'a.log=new;x/'
 row separators-and-commas L 'a.log=new' "a.log,$(rep 10000 ///),a.log$(rep 10000 ,,,)" 'a.log=new'

@@ -133,7 +133,7 @@ start() { # starts run $1 of the row in the background
     local t=${text//\{i\}/$1}
     if [ "$host" = L ]; then
         arguments=("$t") && [ -n "$splitargs" ] && split '|' "$t" && arguments=("${parts[@]}")
-        (umask "${runmask:-$(umask)}" && exec $prefix "$exe" "${arguments[@]}") >"$top/out.$1" 2>&1 &
+        (umask "${runmask:-$(umask)}" && exec $prefix ${preload:+env LD_PRELOAD=$preload} "$exe" "${arguments[@]}") >"$top/out.$1" 2>&1 &
     else
         [ -z "$whole" ] && t="\"Z:${exe//\//\\}\" $t"
         TARVIK_FAULT=${fault-} TARVIK_COUNTS=${sweeping:+Z:${dir//\//\\}\\counts} TARVIK_COMMAND_LINE=$t TARVIK_PROGRAM=$app TARVIK_HOLD=$hold TARVIK_LOG=$log $prefix wine "$launcher" >"$top/out.$1" 2>&1 &
@@ -168,7 +168,7 @@ runs() { # starts the row's runs, then waits for each to end by itself, quietly,
 
 row() { # name hosts before text after options...
     local args=("$@") tries=${tries:-0} name=$1 hosts=$2 before=$3 after=$5 line=${fault:+${line-}} runs=1 rounds=1
-    local killing= during= setup= skip= tmpfs= ext4= chown= runmask= sweeping= fault=${fault-}
+    local killing= during= setup= skip= tmpfs= ext4= chown= runmask= sweeping= fault=${fault-} preload=
     line=${line:-${BASH_LINENO[0]}} text=$4 splitargs= whole= app= hold= log= prefix="timeout -k 5 60" exe=$program modes=()
     shift 5
     [[ $hosts == *$host* ]] || return 0
@@ -187,13 +187,14 @@ row() { # name hosts before text after options...
         root) [ -n "$root" ] || skip="needs root" ;;
         fsize=*) prefix="$prefix prlimit --fsize=${option#*=}" ;;
         needs=*) command -v "${option#*=}" >/dev/null || skip="needs ${option#*=}" ;;
+        room=*) (($(awk '/^MemAvailable/ {print $2}' /proc/meminfo) >> 20 >= ${option#*=})) || skip="needs ${option#*=} GiB free" ;;
         strace=*) command -v strace >/dev/null || skip="needs strace" ;;&
         strace=*) prefix="$prefix strace -f -o /dev/null ${option#*=}" ;;
         tmpfs=*) tmpfs=${option#*=} ;; ext4=*) ext4=${option#*=} ;;
         noproc) prefix="$prefix unshare -m $top/bin/noproc" ;;
         notmpfile) [ -e "$top/bin/no_tmpfile.so" ] ||
-            cc -shared -fPIC -o "$top/bin/no_tmpfile.so" "$tests/no_tmpfile.c"
-            prefix="$prefix env LD_PRELOAD=$top/bin/no_tmpfile.so" ;;
+            ${TARVIK_CC:-cc} -x c -shared -fPIC -o "$top/bin/no_tmpfile.so" "$tests/no_tmpfile.c"
+            preload=$top/bin/no_tmpfile.so ;;
         par=*) runs=${option#*=} ;; kill=*) rounds=${option#*=} killing=1 prefix= ;;
         during=*) during=${option#*=} ;; setup=*) setup=${option#*=} ;; split) splitargs=1 ;; cmd) whole=1 ;;
         umask=*) runmask=${option#*=} ;; prefix=*) prefix="$prefix ${option#*=}" ;;

@@ -189,8 +189,12 @@ bool RenameRefused(int error) {
 // reports, since some kernels answer 0 there for pseudo files.
 bool CopyRange(int in, int out, off_t& offset, off_t end, bool& kernelCopy, bool& eof) {
     static char buffer[128 * 1024];
+    // At most this much a call: a 32-bit size_t cannot hold a range past
+    // 4 GiB, and a length cut to its low bits would end the copy early.
+    constexpr off_t kMostPerCall = off_t{1} << 30;
     while (offset < end) {
-        const auto left = static_cast<size_t>(end - offset);
+        const auto left =
+            static_cast<size_t>(end - offset < kMostPerCall ? end - offset : kMostPerCall);
         if (kernelCopy) {
             off_t inOffset = offset;
             off_t outOffset = offset;

@@ -252,7 +252,10 @@ int Resolve(const std::string& path, int flags) {
         return -1;
     }
     struct open_how how {};
-    how.flags = static_cast<__u64>(flags | O_CLOEXEC);
+    // The C library adds O_LARGEFILE to its own opens, never to this raw
+    // call: a 32-bit kernel refuses a file past 2 GiB without it, and
+    // openat2 refuses it beside O_PATH. On 64-bit hosts it is 0.
+    how.flags = static_cast<__u64>(flags | O_CLOEXEC | ((flags & O_PATH) != 0 ? 0 : O_LARGEFILE));
     how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
     const long fd = ::syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how);
     if (fd >= 0 || !NeedsWalk(errno)) {
