@@ -7,23 +7,18 @@
 #include <fcntl.h>
 #include <stdarg.h>
 
-static int OpenUnlessUnnamed(const char* call, int at, const char* path, int flags, va_list rest) {
-    const mode_t mode = va_arg(rest, mode_t);
-    if ((flags & O_TMPFILE) == O_TMPFILE) {
-        errno = EOPNOTSUPP;
-        return -1;
-    }
-    int (*next)(int, const char*, int, ...) = dlsym(RTLD_NEXT, call);
-    return next(at, path, flags, mode);
-}
-
-#define REFUSING(call)                                                                             \
+#define REFUSING_UNNAMED(call)                                                                     \
     int call(int at, const char* path, int flags, ...) {                                           \
         va_list rest;                                                                              \
         va_start(rest, flags);                                                                     \
-        const int fd = OpenUnlessUnnamed(#call, at, path, flags, rest);                            \
+        const mode_t mode = va_arg(rest, mode_t);                                                  \
         va_end(rest);                                                                              \
-        return fd;                                                                                 \
+        if ((flags & O_TMPFILE) == O_TMPFILE) {                                                    \
+            errno = EOPNOTSUPP;                                                                    \
+            return -1;                                                                             \
+        }                                                                                          \
+        int (*next)(int, const char*, int, ...) = dlsym(RTLD_NEXT, #call);                         \
+        return next(at, path, flags, mode);                                                        \
     }
-REFUSING(openat)
-REFUSING(openat64)
+REFUSING_UNNAMED(openat)
+REFUSING_UNNAMED(openat64)
