@@ -6,6 +6,7 @@
 // trust both the link and the folder that holds it (MayFollow).
 #include "host.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -115,19 +116,31 @@ bool VouchesForOwners(int on) {
     if (field == nullptr || std::sscanf(field, "mnt_id: %lu", &mount) != 1) {
         return false;
     }
-    // The mount's line: "ID PARENT ... - TYPE SOURCE SUPER-OPTIONS".
-    // (Appended piece by piece: GCC 12 at -O3 takes a text put before another
-    // for an overlapping copy and warns.)
+    // The mount's line: "ID PARENT ... - TYPE SOURCE SUPER-OPTIONS", each
+    // field with its blanks escaped. The type and the source (the mount's
+    // name) are its maker's to choose, ",user_id=0" too: only the super
+    // options, which the kernel writes, tell the maker. (Appended piece by
+    // piece: GCC 12 at -O3 takes a text put before another for an
+    // overlapping copy and warns.)
     std::string mounts(1, '\n');
     mounts += ReadProc("/proc/self/mountinfo");
     std::string key(1, '\n');
     key += std::to_string(mount);
     key += ' ';
     const std::string::size_type line = mounts.find(key);
-    const std::string::size_type options =
-        line == std::string::npos ? line : mounts.find(",user_id=", mounts.find(" - ", line));
-    return options != std::string::npos && options < mounts.find('\n', line + 1) &&
-           std::sscanf(mounts.c_str() + options, ",user_id=%lu", &maker) == 1 &&
+    const std::string::size_type end = mounts.find('\n', line + 1);
+    std::string::size_type at = line == std::string::npos ? line : mounts.find(" - ", line);
+    for (int skipped = 0; skipped < 3 && at < end; ++skipped) {
+        at = mounts.find(' ', at + 1);
+    }
+    if (at >= end) {
+        return false;
+    }
+    std::string options(1, ',');
+    options += mounts.substr(at + 1, std::min(mounts.find(' ', at + 1), end) - at - 1);
+    const std::string::size_type found = options.find(",user_id=");
+    return found != std::string::npos &&
+           std::sscanf(options.c_str() + found, ",user_id=%lu", &maker) == 1 &&
            (maker == 0 || maker == ::geteuid());
 }
 
