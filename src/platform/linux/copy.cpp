@@ -7,7 +7,22 @@
 // names the old file or the whole new one, also after a crash. Only where
 // the folder refuses the new file or the rename is an existing target written
 // in place, as cp does, under a lock that other runs of Tarvik wait for, and
-// only where that write reaches the target alone and fits (MayWriteInPlace).
+// only where that write reaches the target alone (MayWriteInPlace) and fits
+// (WithinSizeLimit, and room reserved first: WriteInPlace).
+//
+// Which step's failure leads where (each step answers an Outcome):
+//   source opened and examined, target classified   any error -> no copy
+//   new file beside the target (MakeCopyFile)   CreateRefused -> Refused
+//                                                       other -> Failed
+//   copy written, kept, on disk (WriteCopy)               any -> Failed
+//   unnamed file linked to the target name    EEXIST -> a temporary name
+//                                       ENOENT -> Unnameable; other -> Failed
+//   ... or to a temporary name (Pending)   ENOENT -> Unnameable; other -> Failed
+//   closed, then renamed over the target    RenameRefused -> Refused
+//                                                       other -> Failed
+//   Unnameable: all again under a temporary name (a folder that keeps its
+//   names: Failed); Refused: the write in place (WriteInPlace) where the
+//   target is a regular file; Failed: no copy, the target as it was.
 #include "copy.h"
 #include "../platform.h"
 
@@ -40,7 +55,7 @@ constexpr int kPauseMs = 10;
 // Asks attempt again, pausing between, until it answers true (done, or
 // failed for a reason that waiting will not change); false when kWaitMs
 // passed first.
-template <typename Attempt> bool Patiently(Attempt attempt) {
+template <typename Attempt> bool WhileBusy(Attempt attempt) {
     const struct timespec pause = {0, kPauseMs * 1'000'000L};
     for (int waited = 0; !attempt(); waited += kPauseMs) {
         if (waited >= kWaitMs) {
@@ -57,7 +72,11 @@ template <typename Attempt> bool Patiently(Attempt attempt) {
 // a temporary name from the start.
 enum class Naming { Unnamed, UnnamedOnly, Named };
 
-enum class Placed { Done, Pending, Refused, Failed, Unnameable };
+// What a step of the copy came to. Done, Refused (the folder refused the new
+// file or the rename: the target is written in place) and Failed mean the same
+// on both hosts; Pending (named, the rename still to come) and Unnameable (the
+// unnamed file could not be named) are this host's own.
+enum class Outcome { Done, Refused, Failed, Pending, Unnameable };
 
 // Only a regular file is opened (Open examines it first). A write lease
 // answers EAGAIN to it and tells the lease's holder to let go; the open is
@@ -67,7 +86,7 @@ bool OpenSource(const std::string& path, Source& source) {
         errno = ENOENT;
         return false;
     }
-    Patiently([&] {
+    WhileBusy([&] {
         source.fd.Reset(Open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY));
         return source.fd.fd >= 0 || errno != EAGAIN;
     });
@@ -353,65 +372,65 @@ bool WriteCopy(int out, const Source& source, const Target& target) {
 // Names the finished unnamed file: with the target's name where none stands
 // (in one step, and the only way an append-only folder allows), else with a
 // temporary name for the rename (Pending).
-Placed NameUnnamed(int out, const Target& target, Naming naming, char (&temporary)[16]) {
+Outcome NameUnnamed(int out, const Target& target, Naming naming, char (&temporary)[16]) {
     const int folder = target.folder.fd;
     if (target.standing == Standing::Absent) {
         if (LinkUnnamed(out, folder, target.name.c_str())) {
-            return Placed::Done;
+            return Outcome::Done;
         }
         // EEXIST: another run made the target meanwhile; it is replaced.
         if (errno != EEXIST) {
-            return errno == ENOENT ? Placed::Unnameable : Placed::Failed;
+            return errno == ENOENT ? Outcome::Unnameable : Outcome::Failed;
         }
     }
     if (naming == Naming::UnnamedOnly) {
-        return Placed::Failed;
+        return Outcome::Failed;
     }
     if (WithFreshName(temporary, [&] { return LinkUnnamed(out, folder, temporary); })) {
-        return Placed::Pending;
+        return Outcome::Pending;
     }
-    return errno == ENOENT ? Placed::Unnameable : Placed::Failed;
+    return errno == ENOENT ? Outcome::Unnameable : Outcome::Failed;
 }
 
 // Gives the finished copy, its data on the disk, the target's name: linked
 // straight to it, or renamed over it from the temporary name, and the folder
 // synced after. Refused: the folder refused the rename. Unnameable: the
 // unnamed file could not be named at all.
-Placed PlaceCopy(Fd& out, const Target& target, Naming naming, TemporaryName& temporary) {
+Outcome PlaceCopy(Fd& out, const Target& target, Naming naming, TemporaryName& temporary) {
     const int folder = target.folder.fd;
-    const Placed named = temporary.text[0] == '\0'
-                             ? NameUnnamed(out.fd, target, naming, temporary.text)
-                             : Placed::Pending;
-    if (named == Placed::Done) {
+    const Outcome named = temporary.text[0] == '\0'
+                              ? NameUnnamed(out.fd, target, naming, temporary.text)
+                              : Outcome::Pending;
+    if (named == Outcome::Done) {
         SyncFolder(folder);
     }
-    if (named != Placed::Pending) {
+    if (named != Outcome::Pending) {
         return named;
     }
     // A late write error (on network file systems) surfaces here at the latest.
     if (::close(out.Release()) != 0) {
-        return Placed::Failed;
+        return Outcome::Failed;
     }
     if (::renameat(folder, temporary.text, folder, target.name.c_str()) != 0) {
-        return RenameRefused(errno) ? Placed::Refused : Placed::Failed;
+        return RenameRefused(errno) ? Outcome::Refused : Outcome::Failed;
     }
     temporary.text[0] = '\0';
     SyncFolder(folder);
-    return Placed::Done;
+    return Outcome::Done;
 }
 
 // Makes a new file beside the target, writes the copy into it and places it.
 // Refused: the folder refused the new file or the rename. A temporary name
 // never outlives the call.
-Placed CopyBeside(const Source& source, const Target& target, Naming naming) {
+Outcome CopyBeside(const Source& source, const Target& target, Naming naming) {
     const int folder = target.folder.fd;
     TemporaryName temporary(folder);
     Fd out(MakeCopyFile(target, naming, temporary.text));
     if (out.fd < 0) {
-        return CreateRefused(errno, folder) ? Placed::Refused : Placed::Failed;
+        return CreateRefused(errno, folder) ? Outcome::Refused : Outcome::Failed;
     }
     if (!WriteCopy(out.fd, source, target)) {
-        return Placed::Failed;
+        return Outcome::Failed;
     }
     return PlaceCopy(out, target, naming, temporary);
 }
@@ -420,7 +439,7 @@ Placed CopyBeside(const Source& source, const Target& target, Naming naming) {
 // length of its write. Other writers do not ask for it and are outside the
 // run's control. A file system without locks leaves the write unguarded.
 bool LockForWriting(int fd) {
-    return Patiently([&] { return ::flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK; });
+    return WhileBusy([&] { return ::flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK; });
 }
 
 // Writing in place reaches only the target: a file with another name is
@@ -486,14 +505,15 @@ bool CopyOneFile(const Text& sourcePath, const Text& targetPath) {
     if (keepsNames && target.standing != Standing::Absent) {
         return target.standing == Standing::Regular && WriteInPlace(source, target);
     }
-    Placed placed = CopyBeside(source, target, keepsNames ? Naming::UnnamedOnly : Naming::Unnamed);
-    if (placed == Placed::Unnameable && !keepsNames) {
-        placed = CopyBeside(source, target, Naming::Named);
+    Outcome outcome =
+        CopyBeside(source, target, keepsNames ? Naming::UnnamedOnly : Naming::Unnamed);
+    if (outcome == Outcome::Unnameable && !keepsNames) {
+        outcome = CopyBeside(source, target, Naming::Named);
     }
-    if (placed == Placed::Refused && target.standing == Standing::Regular) {
+    if (outcome == Outcome::Refused && target.standing == Standing::Regular) {
         return WriteInPlace(source, target);
     }
-    return placed == Placed::Done;
+    return outcome == Outcome::Done;
 }
 
 } // namespace platform

@@ -49,7 +49,7 @@ inline bool SameFile(const struct stat& a, const struct stat& b) {
 
 // Whether the open descriptor is still the file examined as examined: a name
 // may be switched to another file between the look and the open.
-inline bool StillExamined(int fd, const struct stat& examined) {
+inline bool StillSame(int fd, const struct stat& examined) {
     struct stat status;
     return ::fstat(fd, &status) == 0 && SameFile(status, examined);
 }

@@ -53,7 +53,7 @@ class Attributes {
     Attributes(int folder, const char* name, const struct stat& examined) {
         for (const int flags : {O_RDONLY | O_NONBLOCK | O_NOCTTY, O_PATH}) {
             fd_.Reset(::openat(folder, name, flags | O_NOFOLLOW | O_CLOEXEC));
-            if (fd_.fd >= 0 && StillExamined(fd_.fd, examined)) {
+            if (fd_.fd >= 0 && StillSame(fd_.fd, examined)) {
                 byName_ = flags == O_PATH ? ProcName(fd_.fd) : "";
                 return;
             }

@@ -174,7 +174,7 @@ int ProcessRoot(int folder) {
 // file the walk examined.
 int OpenExamined(int folder, const char* name, int flags, const struct stat& examined) {
     Fd entry(RetryOnSignal([&] { return ::openat(folder, name, flags | O_NOFOLLOW | O_CLOEXEC); }));
-    if (entry.fd >= 0 && !StillExamined(entry.fd, examined)) {
+    if (entry.fd >= 0 && !StillSame(entry.fd, examined)) {
         errno = ESTALE;
         return -1;
     }
@@ -317,7 +317,7 @@ int Open(const std::string& path, int flags) {
     if (file.fd < 0 && errno == ENOENT) {
         file.Reset(Resolve(path, flags));
     }
-    if (file.fd >= 0 && !StillExamined(file.fd, status)) {
+    if (file.fd >= 0 && !StillSame(file.fd, status)) {
         errno = ESTALE;
         return -1;
     }

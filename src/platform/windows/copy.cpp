@@ -3,6 +3,17 @@
 // the replaced file: keep.cpp). Each step of the copy answers an Outcome;
 // a call that fails leaves the system's reason in GetLastError, which the
 // named predicates below sort.
+//
+// Which step's failure leads where:
+//   target refused by its attributes (RefusedTarget)          -> no copy
+//   own file made beside it (MakeCopy)     NameTaken -> the next name
+//                  NameRefused, or the file not held -> Refused; other -> Failed
+//   filled by CopyFileA (CopyByName)    refused -> Declined: the source is read
+//                  CopyLost -> Failed; held past all patience -> Held
+//   filled, flushed (FillCopy)                            any -> Failed
+//   renamed over the target (PlaceCopy)  ReplaceRefused -> Refused; other -> Failed
+//   Refused or Held: the write in place (GoesInPlace, WriteInPlace); Failed:
+//   no copy, the target as it was.
 #include "../platform.h"
 #include "host.h"
 
@@ -110,11 +121,12 @@ bool Denied(DWORD error) {
     return Busy(error) || error == ERROR_ACCESS_DENIED;
 }
 
-// What a step of the copy came to. Refused: the step is refused while
-// another way may still do it (CopyFileA refused: the source is read; the
-// folder or the target refused the copy beside it: the target is written in
-// place). Held: another process held the file past all patience.
-enum class Outcome { Done, Failed, Refused, Held };
+// What a step of the copy came to. Done, Refused (the folder or the target
+// refused the copy beside it: the target is written in place) and Failed mean
+// the same on both hosts; Held (another process held the file past all
+// patience) and Declined (CopyFileA refused the source: it is read instead)
+// are this host's own.
+enum class Outcome { Done, Refused, Failed, Held, Declined };
 
 // A step's outcome where a hold that outlasted the patience is Held.
 Outcome Of(bool done) {
@@ -283,7 +295,7 @@ Outcome MakeCopy(const platform::Text& target, const Kept& kept, OwnCopy& copy) 
 
 // Whether the name still stands for the run's own file: CopyFileA writes by
 // name, and only a file of that identity holds what it wrote.
-bool StillOwn(const OwnCopy& copy) {
+bool StillSame(const OwnCopy& copy) {
     Handle named;
     BY_HANDLE_FILE_INFORMATION info;
     return named.Reset(OpenEntry(copy.name, FILE_READ_ATTRIBUTES)) &&
@@ -294,7 +306,7 @@ bool StillOwn(const OwnCopy& copy) {
 
 // Fills the run's own file by CopyFileA, which copies as for any file (its
 // streams, its encryption), into the run's own name; info then describes the
-// copy. Refused: the source is read instead. CopyFileA opens the file it
+// copy. Declined: the source is read instead. CopyFileA opens the file it
 // writes sharing reading and writing only (Wine; Windows at least writing), so
 // the right to delete is let go for the call and taken back at once, while the
 // caller's writer keeps out anyone who would not let the run write.
@@ -305,7 +317,7 @@ Outcome CopyByName(const platform::Text& source, OwnCopy& copy, BY_HANDLE_FILE_I
     // A name the code page cannot hold exactly would name some other file.
     if (copyFileA == nullptr || !host::ToCodePage(source, narrowSource) ||
         !host::ToCodePage(copy.name, narrowCopy)) {
-        return Outcome::Refused;
+        return Outcome::Declined;
     }
     copy.deleter.Reset(INVALID_HANDLE_VALUE);
     const bool copied = copyFileA(narrowSource.c_str(), narrowCopy.c_str(), FALSE) != FALSE;
@@ -315,10 +327,11 @@ Outcome CopyByName(const platform::Text& source, OwnCopy& copy, BY_HANDLE_FILE_I
     }
     if (!copied) {
         ::SetLastError(error);
-        return CopyLost(error) ? Outcome::Failed : Outcome::Refused;
+        return CopyLost(error) ? Outcome::Failed : Outcome::Declined;
     }
-    return StillOwn(copy) && ::GetFileInformationByHandle(copy.file.Get(), &info) ? Outcome::Done
-                                                                                  : Outcome::Failed;
+    return StillSame(copy) && ::GetFileInformationByHandle(copy.file.Get(), &info)
+               ? Outcome::Done
+               : Outcome::Failed;
 }
 
 // Fills the run's own file and puts it on disk, through a writer held from
@@ -333,7 +346,7 @@ Outcome FillCopy(const platform::Text& source, OwnCopy& copy, const FILETIME& cr
         return Of(false);
     }
     Outcome filled = CopyByName(source, copy, info);
-    if (filled == Outcome::Refused) {
+    if (filled == Outcome::Declined) {
         filled = OpenSource(source, in, info) && Pour(in.Get(), writer.Get()) &&
                          ::SetFileTime(writer.Get(), nullptr, nullptr, &info.ftLastWriteTime)
                      ? Outcome::Done
