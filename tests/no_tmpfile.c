@@ -1,24 +1,21 @@
 // Loaded into the Linux program by the run table (option notmpfile): the
 // file system refuses unnamed files (O_TMPFILE), as NFS and older overlayfs do.
-// A 32-bit program built with 64-bit offsets calls openat64, others openat.
+// A 32-bit program built with 64-bit offsets calls openat64, others openat;
+// both take the mode where a fixed fourth argument would be.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
-#include <fcntl.h>
-#include <stdarg.h>
+#include <linux/fcntl.h>
+#include <sys/types.h>
 
-#define REFUSING_UNNAMED(call)                                                                     \
-    int call(int at, const char* path, int flags, ...) {                                           \
-        va_list rest;                                                                              \
-        va_start(rest, flags);                                                                     \
-        const mode_t mode = va_arg(rest, mode_t);                                                  \
-        va_end(rest);                                                                              \
-        if ((flags & O_TMPFILE) == O_TMPFILE) {                                                    \
-            errno = EOPNOTSUPP;                                                                    \
-            return -1;                                                                             \
-        }                                                                                          \
-        int (*next)(int, const char*, int, ...) = dlsym(RTLD_NEXT, #call);                         \
-        return next(at, path, flags, mode);                                                        \
-    }
-REFUSING_UNNAMED(openat)
-REFUSING_UNNAMED(openat64)
+static int Next(const char* call, int at, const char* path, int flags, mode_t mode) {
+    int (*next)(int, const char*, int, mode_t) = dlsym(RTLD_NEXT, call);
+    return (flags & O_TMPFILE) == O_TMPFILE ? (errno = EOPNOTSUPP, -1)
+                                            : next(at, path, flags, mode);
+}
+int openat(int at, const char* path, int flags, mode_t mode) {
+    return Next("openat", at, path, flags, mode);
+}
+int openat64(int at, const char* path, int flags, mode_t mode) {
+    return Next("openat64", at, path, flags, mode);
+}
