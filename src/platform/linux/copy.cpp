@@ -448,7 +448,8 @@ bool LockForWriting(int fd) {
 // been put there to receive what the run copies (the kernel's
 // protected_regular rule).
 bool MayWriteInPlace(const struct stat& file, int folder) {
-    return file.st_nlink == 1 && (TrustedOwner(file.st_uid, folder) || !OthersMayWrite(folder));
+    return file.st_nlink == 1 && (TrustedOwner(file.st_uid, folder, Trust::Keeping) ||
+                                  !OthersMayWrite(folder, Trust::Keeping));
 }
 
 // Whether a file of size bytes stays within the run's file-size limit, which

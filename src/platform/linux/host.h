@@ -63,15 +63,27 @@ inline std::string ProcName(int fd) {
 // set for the folders the run makes. main.cpp.
 mode_t StartUmask();
 
-// Root and the run's own user: what either made, the run may trust, where the
-// file system that holds it (the descriptor on) vouches for its owners.
+// What an owner is trusted for: following a link it made, where the run has
+// no more than its real user's rights anyway, or keeping what it made (its
+// owner, mode and ACL passed on to the copy, its file written in place).
+enum class Trust { Following, Keeping };
+
+// In a user namespace, the uid that stands for everyone it does not map
+// (the host's root among them), which no stat tells apart; -1 outside one.
 // path.cpp.
-bool TrustedOwner(uid_t owner, int on);
+uid_t UnmappedUid();
+
+// Root and the run's own user: what either made, the run may trust, where the
+// file system that holds it (the descriptor on) vouches for its owners. In a
+// user namespace the overflow uid stands for the host's root too: it is
+// trusted for following only, and not at all where the namespace maps it.
+// path.cpp.
+bool TrustedOwner(uid_t owner, int on, Trust trust);
 
 // Whether anyone but root or the run's user may write the folder, or it
 // cannot be examined: then it vouches neither for a link in it nor for who
 // put a file there. path.cpp.
-bool OthersMayWrite(int folder);
+bool OthersMayWrite(int folder, Trust trust);
 
 // Opens path (from the current folder) with the flags of open(2), following
 // only the symbolic links that the run may trust. Without O_PATH or

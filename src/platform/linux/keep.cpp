@@ -34,12 +34,14 @@ bool BoundToContent(const char* key) {
 // A file that neither root, the run's user nor the folder's owner made, in a
 // folder others may write, may have been put there for the copy to take
 // over: its owner, mode and ACL would hand the copy to whoever put it there.
-// It is replaced as a new file that keeps nothing of it.
+// It is replaced as a new file that keeps nothing of it. The overflow uid
+// is anyone unmapped: that it owns the folder too tells nothing.
 bool Squatted(const Target& target) {
     struct stat folder;
-    return !TrustedOwner(target.status.st_uid, target.folder.fd) &&
-           (::fstat(target.folder.fd, &folder) != 0 || folder.st_uid != target.status.st_uid) &&
-           OthersMayWrite(target.folder.fd);
+    return !TrustedOwner(target.status.st_uid, target.folder.fd, Trust::Keeping) &&
+           (::fstat(target.folder.fd, &folder) != 0 || folder.st_uid != target.status.st_uid ||
+            folder.st_uid == UnmappedUid()) &&
+           OthersMayWrite(target.folder.fd, Trust::Keeping);
 }
 
 // The extended attributes of the entry name in folder (the old target, or

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -73,29 +74,6 @@ std::string ReadProc(const std::string& path) {
         text.append(chunk, static_cast<size_t>(got));
     }
     return text;
-}
-
-// Inside a user namespace whose uid 0 is not the host's root, the overflow
-// uid stands for the host's root and every unmapped user alike, and the run
-// has no more rights than its real user: what the overflow uid owns (/bin,
-// /usr) is trusted as root's is, as cp and the kernel do. Without /proc the
-// namespace cannot be told, and it is not trusted. -1 where it is not.
-uid_t TrustedOverflowUid() {
-    static const uid_t uid = [] {
-        const std::string map = ReadProc("/proc/self/uid_map");
-        unsigned long inside = 0, outside = 0, count = 0;
-        for (const char* line = map.c_str(); *line != '\0'; line = ::strchrnul(line, '\n')) {
-            line += *line == '\n' ? 1 : 0;
-            if (std::sscanf(line, "%lu %lu %lu", &inside, &outside, &count) == 3 && inside == 0 &&
-                outside == 0) {
-                return static_cast<uid_t>(-1); // uid 0 is the host's root
-            }
-        }
-        unsigned long overflow = 65534;
-        std::sscanf(ReadProc("/proc/sys/kernel/overflowuid").c_str(), "%lu", &overflow);
-        return map.empty() ? static_cast<uid_t>(-1) : static_cast<uid_t>(overflow);
-    }();
-    return uid;
 }
 
 // A FUSE file system that a user mounted shows whatever owners its maker
@@ -280,19 +258,59 @@ int Resolve(const std::string& path, int flags) {
 
 } // namespace
 
-bool TrustedOwner(uid_t owner, int on) {
-    return (owner == 0 || owner == ::geteuid() || owner == TrustedOverflowUid()) &&
+// The overflow uid, read once from the user namespace's map: what stands
+// for everyone the namespace leaves unmapped (-1 in the initial namespace,
+// which maps everyone, and without /proc, where the map cannot be read), and
+// whether it may be trusted as the host's root for following a link (in
+// /bin, /usr), where the run has no more than its real user's rights. No
+// stat tells the host's root from another user there, so what it owns is
+// never kept; where the namespace maps it (a container's own nobody) it is
+// not trusted at all.
+struct Overflow {
+    uid_t unmapped;
+    uid_t trusted;
+};
+const Overflow& OverflowUid() {
+    static const Overflow overflow = [] {
+        const std::string map = ReadProc("/proc/self/uid_map");
+        unsigned long uid = 65534, inside = 0, outside = 0, count = 0, mapped = 0;
+        std::sscanf(ReadProc("/proc/sys/kernel/overflowuid").c_str(), "%lu", &uid);
+        bool untrusted = false;
+        for (const char* line = map.c_str(); *line != '\0'; line = ::strchrnul(line, '\n')) {
+            line += *line == '\n' ? 1 : 0;
+            if (std::sscanf(line, "%lu %lu %lu", &inside, &outside, &count) == 3) {
+                mapped += count;
+                // uid 0 is the host's root, or the overflow uid a user's own.
+                untrusted |=
+                    (inside == 0 && outside == 0) || (inside <= uid && uid - inside < count);
+            }
+        }
+        const auto unmapped =
+            map.empty() || mapped >= UINT32_MAX ? static_cast<uid_t>(-1) : static_cast<uid_t>(uid);
+        return Overflow{unmapped, untrusted ? static_cast<uid_t>(-1) : unmapped};
+    }();
+    return overflow;
+}
+
+uid_t UnmappedUid() {
+    return OverflowUid().unmapped;
+}
+
+bool TrustedOwner(uid_t owner, int on, Trust trust) {
+    return (owner == 0 || owner == ::geteuid() ||
+            (trust == Trust::Following && owner == OverflowUid().trusted)) &&
            VouchesForOwners(on);
 }
 
-bool OthersMayWrite(int folder) {
+bool OthersMayWrite(int folder, Trust trust) {
     struct stat status;
-    return ::fstat(folder, &status) != 0 || !TrustedOwner(status.st_uid, folder) ||
+    return ::fstat(folder, &status) != 0 || !TrustedOwner(status.st_uid, folder, trust) ||
            (status.st_mode & (S_IWGRP | S_IWOTH)) != 0;
 }
 
 bool MayFollow(const struct stat& link, int folder) {
-    return TrustedOwner(link.st_uid, folder) && !OthersMayWrite(folder);
+    return TrustedOwner(link.st_uid, folder, Trust::Following) &&
+           !OthersMayWrite(folder, Trust::Following);
 }
 
 int Open(const std::string& path, int flags) {
