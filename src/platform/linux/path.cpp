@@ -256,8 +256,6 @@ int Resolve(const std::string& path, int flags) {
     return Walk(AT_FDCWD, path.c_str(), flags, walked);
 }
 
-} // namespace
-
 // The overflow uid, read once from the user namespace's map: what stands
 // for everyone the namespace leaves unmapped (-1 in the initial namespace,
 // which maps everyone, and without /proc, where the map cannot be read), and
@@ -291,6 +289,8 @@ const Overflow& OverflowUid() {
     }();
     return overflow;
 }
+
+} // namespace
 
 uid_t UnmappedUid() {
     return OverflowUid().unmapped;
