@@ -132,11 +132,11 @@ row blank-ended-level W 'a.log=new' 'a.log,Logs /Sub/,a.log' 'Logs /;Logs /Sub/;
 # point picked: every pid's first own name planted, the run's (its second CreateFileW, after the
 # target's) answering access denied, as Windows answers for a file marked for deletion but still
 # held; the name stands, so the next one takes the copy, not the target in place.
-row sweep-new-target W 'a.log=@100000;Logs/' 'a.log,Logs/,a.log' '!{ absent Logs/a.log || same a.log Logs/a.log; } && within 10' sweep
-row sweep-replace W 'a.log=@100000;Logs/a.log=old' 'a.log,Logs/,a.log' '!{ holds Logs/a.log old || { [[ ${fault-} != FlushFileBuffers\ 1\ * ]] && same a.log Logs/a.log; }; } && within 10' sweep
-row sweep-live-log W 'a.log=;Logs/a.log=old' 'a.log,Logs/,a.log' '!{ holds Logs/a.log old || { [[ ${fault-} != FlushFileBuffers\ 1\ * ]] && holds Logs/a.log early; }; } && within 10' log=a.log sweep
-row sweep-in-place W 'a.log=@100000;Logs/#555;Logs/a.log=old' 'a.log,Logs/,a.log' '!{ holds Logs/a.log old || same a.log Logs/a.log || [[ ${fault-} == @(ReadFile|WriteFile|SetEndOfFile)* ]]; } && within 10' user sweep
-row sweep-taken-names-stepped-past W 'a.log=new;Logs/' 'a.log,Logs/,a.log' '!holds Logs/a.log new && n=$(ls Logs | wc -l) && rm Logs/~* && is "files beside" 16385 "$n"' 'fault=CreateFileW 2 5 once' sweep 'setup=touch Logs/~tarvik-{4..65536..4}-0.tmp'
+sweep new-target W 70 'a.log=@100000;Logs/' 'a.log,Logs/,a.log' Logs/a.log ''
+sweep replace W 75 'a.log=@100000;Logs/a.log=old' 'a.log,Logs/,a.log' Logs/a.log ''
+sweep live-log W 95 'a.log=;Logs/a.log=old' 'a.log,Logs/,a.log' Logs/a.log '' log=a.log
+sweep in-place W 74 'a.log=@100000;Logs/#555;Logs/a.log=old' 'a.log,Logs/,a.log' Logs/a.log 'ReadFile|WriteFile|SetEndOfFile' user
+row sweep-taken-names-stepped-past W 'a.log=new;Logs/' 'a.log,Logs/,a.log' '!holds Logs/a.log new && n=$(ls Logs | wc -l) && rm Logs/~* && is "files beside" 16385 "$n"' sweep 'point=CreateFileW 2 5 once' 'setup=touch Logs/~tarvik-{4..65536..4}-0.tmp'
 # Refusals without privileges.
 row writable-target-in-place LW 'a.log=new;Logs/#555;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' user
 row read-only-folder-and-target LW 'a.log=new;Logs/#555;Logs/a.log=old#444' 'a.log,Logs/,a.log' 'Logs/#555;Logs/a.log=old#444;a.log=new' user
@@ -184,10 +184,11 @@ row root-chain-under-umask-000 L 'a.log=new' 'a.log,Logs/A/,a.log' '!bits Logs 7
 row power-cut-new-target L 'a.log=@64K;fs/Logs/' 'a.log,fs/Logs/,a.log' '!crash fs && same a.log fs/Logs/a.log' root ext4=fs
 row power-cut-replaced L 'a.log=@64K;fs/Logs/a.log=old' 'a.log,fs/Logs/,a.log' '!crash fs && same a.log fs/Logs/a.log' root ext4=fs:noauto_da_alloc 'setup=sync'
 # Every failure point of a replacement, a new chain, a copy without unnamed files and a write in place.
-sweep replace 'a.log=@70000;Logs/a.log=old' 'a.log,Logs/,a.log' Logs/a.log ''
-sweep new-chain 'a.log=@70000' 'a.log,Logs/A/B/,a.log' Logs/A/B/a.log ''
-sweep named 'a.log=@70000;Logs/a.log=old' 'a.log,Logs/,a.log' Logs/a.log '' notmpfile
-sweep in-place 'a.log=@70000;Logs/#555;Logs/a.log=old' 'a.log,Logs/,a.log' Logs/a.log 'p?write(64)?|p?read(64)?|copy_file_range' user
+sweep replace L 360 'a.log=@70000;Logs/a.log=old' 'a.log,Logs/,a.log' Logs/a.log ''
+sweep new-chain L 500 'a.log=@70000' 'a.log,Logs/A/B/,a.log' Logs/A/B/a.log ''
+sweep walk L 450 'a.log=@70000;Logs/a.log=old' 'a.log,Logs/,a.log' Logs/a.log '' noopenat2
+sweep named L 350 'a.log=@70000;Logs/a.log=old' 'a.log,Logs/,a.log' Logs/a.log '' notmpfile
+sweep in-place L 290 'a.log=@70000;Logs/#555;Logs/a.log=old' 'a.log,Logs/,a.log' Logs/a.log 'p?write(64)?|p?read(64)?|copy_file_range' user
 # Bytes appended to a source that ends in a hole, just as the copy reaches that hole.
 row append-at-trailing-hole L 's=head' 's,Logs/,s' '!tail -c 4 Logs/s | grep -qx tail' 'setup=truncate -s 1M s' 'strace=-e inject=lseek,_llseek:delay_enter=1000000:when=4' 'during=sleep 0.5; printf tail >>s'
 # Argument texts at the host's limits, and at random.
@@ -205,3 +206,7 @@ for ((t = 0; t < $([ "$host" = L ] && echo 200 || echo 50); t++)); do
     ((t % 2)) && text="a,$text,log" # half of them copy, where the pieces leave the fields in place
     row "random-$t" LW 'a=x;b/' "$text" "$(model "$text")"
 done
+# The table itself: a misspelt or unknown option, options that cannot go together, a sweep short of its floor.
+row misspelt-option-refused L 'a.log=new' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' refused nedes=bindfs
+row kill-beside-strace-refused L 'a.log=new' 'a.log,Logs/,a.log' '!:' refused kill=1 strace=-qq
+sweep short-of-floor L 99 'a.log=new' 'a.log' a.log '' refused

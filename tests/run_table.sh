@@ -31,9 +31,16 @@ if [ "$host" = W ] && [ -n "${TARVIK_SWEEP:-}" ]; then # the sweep's copy: kerne
     done
     perl -0777 -pe 's/KERNEL32\.dll\0/FAULTK32.dll\0/ && s/ADVAPI32\.dll\0/FAULTA32.dll\0/ or die' "$program" >"$top/bin/faults.exe" && chmod -R a+rX "$top/bin"
 fi
-# The errors each call fails with in the sweep (else access denied and sharing violation): as Windows, FAT, SMB answer there.
-declare -A errors=([CreateFileW]="5 32 112" [CopyFileA]="5 32 112 206" [ReadFile]="33 64" [WriteFile]="112 64" [FlushFileBuffers]=112
-    [SetEndOfFile]="1224 112" [LockFileEx]=33 [SetFileInformationByHandle]="5 32 87 50" [MoveFileExW]="5 50" [GetFileInformationByHandle]=87)
+# The sweep's tables: the errors each call fails with (else the default), as
+# each host's file systems answer there; the points that may leave the run's
+# own name; the flush whose failure must leave the old target.
+if [ "$host" = L ]; then
+    declare -A errors=([default]="EIO ENOSPC EDQUOT EPERM EACCES EINTR") leaves=([L]='^unlinkat ') flushes=([L]='^fdatasync ')
+else
+    declare -A errors=([CreateFileW]="5 32 112" [CopyFileA]="5 32 112 206" [ReadFile]="33 64" [WriteFile]="112 64" [FlushFileBuffers]=112
+        [SetEndOfFile]="1224 112" [LockFileEx]=33 [SetFileInformationByHandle]="5 32 87 50" [MoveFileExW]="5 50"
+        [GetFileInformationByHandle]=87 [default]="5 32") leaves=([W]=' on$') flushes=([W]='^FlushFileBuffers 1 ')
+fi
 [ "$(id -u)" = 0 ] && root=1 || root=
 if [ "$host" = W ] && [ "${TARVIK_WINE:-}" = windows ]; then
     sh "$tests/windows_wine.sh" "$top/winelike" && PATH=$top/winelike/bin:$PATH || exit 1
@@ -50,6 +57,7 @@ fail() { echo "FAIL rows.sh:$line $name: $*" && failures=$((failures + 1)); }
 setup_failed() { echo "SET-UP FAILED rows.sh:$line $name: $*" && failures=$((failures + 1)); }
 split() { IFS="$1" read -r -d '' -a parts < <(printf '%s\0' "$2"); }
 sorted() { LC_ALL=C sort -z | tr '\0' ';'; }
+shim() { [ -e "$top/bin/$1.so" ] || ${TARVIK_CC:-cc} -x c -shared -fPIC -o "$top/bin/$1.so" -; } # a library to preload, from its source
 rep() { yes -- "$2" | head -n "$1" | tr -d '\n'; }
 
 # Checks, each saying what it expected and what it found.
@@ -133,10 +141,10 @@ start() { # starts run $1 of the row in the background
     local t=${text//\{i\}/$1}
     if [ "$host" = L ]; then
         arguments=("$t") && [ -n "$splitargs" ] && split '|' "$t" && arguments=("${parts[@]}")
-        (umask "${runmask:-$(umask)}" && exec $prefix ${preload:+env LD_PRELOAD=$preload} "$exe" "${arguments[@]}") >"$top/out.$1" 2>&1 &
+        (umask "${runmask:-$(umask)}" && exec $prefix ${preload:+env "LD_PRELOAD=$preload"} "$exe" "${arguments[@]}") >"$top/out.$1" 2>&1 &
     else
         [ -z "$whole" ] && t="\"Z:${exe//\//\\}\" $t"
-        TARVIK_FAULT=${fault-} TARVIK_COUNTS=${sweeping:+Z:${dir//\//\\}\\counts} TARVIK_COMMAND_LINE=$t TARVIK_PROGRAM=$app TARVIK_HOLD=$hold TARVIK_LOG=$log $prefix wine "$launcher" >"$top/out.$1" 2>&1 &
+        TARVIK_FAULT=$point TARVIK_COUNTS=${sweeping:+Z:${dir//\//\\}\\counts} TARVIK_COMMAND_LINE=$t TARVIK_PROGRAM=$app TARVIK_HOLD=$hold TARVIK_LOG=$log $prefix wine "$launcher" >"$top/out.$1" 2>&1 &
     fi
 }
 
@@ -166,42 +174,66 @@ runs() { # starts the row's runs, then waits for each to end by itself, quietly,
     done
 }
 
-row() { # name hosts before text after options...
-    local args=("$@") tries=${tries:-0} name=$1 hosts=$2 before=$3 after=$5 line=${fault:+${line-}} runs=1 rounds=1
-    local killing= during= setup= skip= tmpfs= ext4= chown= runmask= sweeping= fault=${fault-} preload=
-    line=${line:-${BASH_LINENO[0]}} text=$4 splitargs= whole= app= hold= log= prefix="timeout -k 5 60" exe=$program modes=()
+row() { # name hosts before text after options...; a row marked refused must be refused by the table
+    [[ " ${*:6} " == *" refused "* ]] || { table_row "$@"; return; }
+    local before=$failures ran=$count && table_row "$@" >"$top/refusal"
+    [ "$count" = "$ran" ] && return # not this table's row
+    [ "$failures" != "$before" ] && failures=$before && echo "refused as it must be: $(head -1 "$top/refusal")" ||
+        { cat "$top/refusal" && line=${BASH_LINENO[0]} name=$1 fail "expected the table to refuse this row, found it ran"; }
+}
+table_row() {
+    local args=("$@") tries=${tries:-0} name=$1 hosts=$2 before=$3 after=$5 line=${at:-${BASH_LINENO[1]}} runs=1 rounds=1
+    local killing= during= setup= skip= tmpfs= ext4= chown= runmask= sweeping= point= preload= bad=
+    local timeout="timeout -k 5 60" noproc= as_user= fsize= strace= words=
+    text=$4 splitargs= whole= app= hold= log= exe=$program modes=()
     shift 5
     [[ $hosts == *$host* ]] || return 0
     [[ " $* " != *" x86 "* || ${TARVIK_ARCH:-}${TARVIK_WINE:-} == x86windows ]] || return 0
     [[ $name =~ ${TARVIK_ONLY:-.} ]] || return 0
+    [[ $host$* == W*" point="* && -z ${TARVIK_SWEEP:-} ]] && return 0 # the sweep's copy alone fails a call
     local needs=plain && [[ " $* " == *" root "* ]] && needs=root
     [[ ${TARVIK_ROWS:-$needs} == "$needs" ]] || return 0
     # The sanitizers read /proc themselves and must be the first library loaded:
     # the rows without /proc or with a library ahead of them are the plain build's.
-    [[ " $* " =~ " "(noproc|notmpfile)" " && -n ${ASAN_OPTIONS:-} ]] && return 0
+    [[ " $* " =~ " "(noproc|notmpfile|noopenat2|mark)" " && -n ${ASAN_OPTIONS:-} ]] && return 0
     count=$((count + 1)) dir="$top/row$count"
     mkdir "$dir" && cd "$dir" || return
+    # Options combine in any order: the words before the program are put in
+    # one fixed order after all are read (no /proc, then the user, limits,
+    # strace, the row's own words).
     for option in "$@"; do
         case $option in
-        user) [ -n "$root" ] && chown=1 exe=$top/bin/${program##*/} && prefix="$prefix $nobody" ;;
+        user) [ -n "$root" ] && chown=1 exe=$top/bin/${program##*/} && as_user=$nobody ;;
         root) [ -n "$root" ] || skip="needs root" ;;
-        fsize=*) prefix="$prefix prlimit --fsize=${option#*=}" ;;
+        fsize=*) fsize="prlimit --fsize=${option#*=}" ;;
         needs=*) command -v "${option#*=}" >/dev/null || skip="needs ${option#*=}" ;;
         room=*) (($(awk '/^MemAvailable/ {print $2}' /proc/meminfo) >> 20 >= ${option#*=})) || skip="needs ${option#*=} GiB free" ;;
         strace=*) command -v strace >/dev/null || skip="needs strace" ;;&
-        strace=*) prefix="$prefix strace -f -o /dev/null ${option#*=}" ;;
+        strace=*) strace="${strace:-strace -f -o /dev/null} ${option#*=}" ;;
         tmpfs=*) tmpfs=${option#*=} ;; ext4=*) ext4=${option#*=} ;;
-        noproc) prefix="$prefix unshare -m $top/bin/noproc" ;;
-        notmpfile) [ -e "$top/bin/no_tmpfile.so" ] ||
-            ${TARVIK_CC:-cc} -x c -shared -fPIC -o "$top/bin/no_tmpfile.so" "$tests/no_tmpfile.c"
-            preload=$top/bin/no_tmpfile.so ;;
-        par=*) runs=${option#*=} ;; kill=*) rounds=${option#*=} killing=1 prefix= ;;
+        noproc) noproc="unshare -m $top/bin/noproc" ;;
+        notmpfile | noopenat2) shim "$option" <"$tests/no_${option#no}.c" && preload+=" $top/bin/$option.so" ;;
+        mark) echo 'int close(int); __attribute__((constructor)) static void mark(void) { close(-77); }' |
+            shim mark && preload+=" $top/bin/mark.so" ;;
+        par=*) runs=${option#*=} ;; kill=*) rounds=${option#*=} killing=1 ;;
         during=*) during=${option#*=} ;; setup=*) setup=${option#*=} ;; split) splitargs=1 ;; cmd) whole=1 ;;
-        umask=*) runmask=${option#*=} ;; prefix=*) prefix="$prefix ${option#*=}" ;;
-        sweep) [ -n "${TARVIK_SWEEP:-}" ] && sweeping=1 exe=$top/bin/faults.exe name+=${fault:+[$fault]} ;;
-        app=*) app=${option#*=} ;; hold=*) hold=${option#*=} ;; log=*) log=${option#*=} ;; fault=*) fault=${option#*=} ;;
+        umask=*) runmask=${option#*=} ;; prefix=*) words+=" ${option#*=}" ;;
+        sweep) [ "$host" = W ] && [ -n "${TARVIK_SWEEP:-}" ] && sweeping=1 exe=$top/bin/faults.exe ;;
+        point=*) point=${option#*=} && name+="[$point]" ;;
+        app=*) app=${option#*=} ;; hold=*) hold=${option#*=} ;; log=*) log=${option#*=} ;;
+        x86 | refused) ;;
+        *) bad="unknown option '$option'" ;;
         esac
     done
+    # A kill must land on the program, not on a process that runs it: only
+    # words that become the program (exec) may stand before it.
+    [ -n "$killing" ] && [ -n "$strace$words" ] && bad="kill= cannot go with strace= or prefix=: they, not the run, would be killed"
+    [ -n "$killing" ] && timeout=
+    # A failure point: on Linux strace makes the call fail, on Windows faults.c.
+    local c n e m && read -r c n e m <<<"$point" && [ "$m" = on ] && n+=+
+    [ -n "$point" ] && [ "$host" = L ] && strace="${strace:-strace -f -o /dev/null} -e inject=$c:error=$e:when=$n"
+    prefix="$timeout $noproc $as_user $fsize $strace $words" preload=${preload# }
+    [ -n "$bad" ] && setup_failed "$bad" && cd "$top" && return
     [ -n "$tmpfs" ] && [ -z "$skip" ] && mkdir -p "${tmpfs%:*}" && ! mount -t tmpfs -o "size=${tmpfs#*:}" tarvik "${tmpfs%:*}" 2>/dev/null && skip="cannot mount a file system here"
     mopts=loop${ext4#"${ext4%%:*}"} && mopts=${mopts/:/,}
     [ -n "$ext4" ] && [ -z "$skip" ] && mkdir -p "${ext4%%:*}" && ! { truncate -s 32M "$top/img$count" &&
@@ -222,14 +254,13 @@ row() { # name hosts before text after options...
     else text=${text//\{R\}/$dir}; fi
     rm -f "$top/landed" && began=$SECONDS && for ((r = 0; r < rounds; r++)); do runs; done
     if [ -n "$hold" ] && grep -qs '^held nothing' "$top"/out.*; then # the row's premise did not hold: again
-        [ "$tries" -lt 9 ] && cd "$top" && rm -rf "$dir" && { tries=$((tries + 1)) row "${args[@]}"; return; }
+        [ "$tries" -lt 9 ] && cd "$top" && rm -rf "$dir" && { at=$line tries=$((tries + 1)) table_row "${args[@]}"; return; }
         fail "expected $hold held during the run, found it never held"
     fi
     [ -n "$killing" ] && [ ! -s "$top/landed" ] && fail "expected a kill to land on a run at work, found every run ended"
     if [[ $after == '!'* ]]; then
         found=$(eval "${after#!}" 2>&1) || fail "${found:-expected ${after#!}}"
-        left=$(find . -name '.tarvik*' -o -name '~tarvik*') && [ -n "$left" ] &&
-            ! [[ ${fault-} == *on && $left != *$'\n'* ]] && fail "expected nothing left, found $left" # a removal that fails on may leave one
+        left=$(find . -name '.tarvik*' -o -name '~tarvik*') && [ -n "$left" ] && fail "expected nothing left, found $left"
     else
         split ';' "$after"
         local moded='|' && for e in "${parts[@]}"; do [[ $e == *#* ]] && moded+="$(entry_path "${e%#*}")|"; done
@@ -238,50 +269,57 @@ row() { # name hosts before text after options...
     fi
     cd "$top" && [ -z "$tmpfs" ] || umount "$dir/${tmpfs%:*}"
     [ -z "$ext4" ] || umount "$dir/${ext4%%:*}"
-    [ -n "$sweeping" ] && [ -z "${fault-}" ] && fault_points "${args[@]}"
 }
 
-fault_points() { # Windows: the row once more for each call the first run made: failing once and from then on, with each error
-    local call calls nth error mode points=0 # names the row leaves alone
-    while read -r calls call; do for ((nth = 1; nth <= calls; nth++)); do for error in ${errors[$call]:-5 32}; do
-        for mode in once on; do points=$((points + 1)) && fault="$call $nth $error $mode" row "$@"; done
-    done; done; done < <(sort "$dir/counts" | uniq -c)
-    echo "$1: $points failure points swept" && swept_points=$((swept_points + points))
-}
-
-# A sweep runs one scenario once per failure point: each file call of the run
-# (after the loader's) at each of its occurrences made to fail, with each
-# error once and, but EINTR, from then on. Every point is a row checked by
-# swept. The native build only: the sanitizers make calls of their own.
-sweep() { # scenario before text target [partial-calls] options...
-    local scenario=$1 before=$2 text=$3 first=$count sw_p sw_w && sw_target=$4 sw_partial=$5 sw_old=absent && shift 5
+# A sweep runs one scenario once per failure point: each file call the run
+# makes, at each of its occurrences, failing with each error its host's
+# table gives, once and (but EINTR) from then on. Linux finds the calls in
+# strace's record after a preloaded mark (close(-77) before main), so
+# whatever the program's first call is, it is swept; Windows counts them in
+# faults.c. Every point is a row checked by swept, and a sweep that finds
+# fewer points than its floor fails: calls renamed or gone must not leave a
+# scenario swept by nothing. Linux: the native build only (the sanitizers
+# make calls of their own); Windows: with TARVIK_SWEEP=1, else once.
+sweep() { # scenario hosts floor before text target partial-calls options...
+    local scenario=$1 hosts=$2 floor=$3 before=$4 text=$5 first=$count at=${BASH_LINENO[0]} points=0 calls call nth e mode
+    sw_target=$6 sw_partial=$7 sw_old=absent && shift 7
+    local options=() refused= && for o in "$@"; do [ "$o" = refused ] && refused=1 || options+=("$o"); done
+    [[ $hosts == *$host* ]] || return 0
     [[ ";$before;" == *";$sw_target=old;"* ]] && sw_old=old
-    [ -z "${ASAN_OPTIONS:-}" ] || return 0
-    sw_call= && row "sweep-$scenario" L "$before" "$text" '!swept' "$@" 'strace=-qq -e trace=%file,%desc -o calls'
-    [ "$count" != "$first" ] && [ -s "$dir/calls" ] || return 0
-    for sw_p in $(awk -F'(' '{sub(/^[0-9]+ +/, "", $1); n[$1]++} $1 == "openat2" {go=1}
-        go && $1 !~ /^(mmap|munmap|exit_group)$/ {print $1 ":" n[$1]}' "$dir/calls"); do
-        for sw_e in EIO ENOSPC EDQUOT EPERM EACCES EINTR; do # sw_e: the error, read by swept
-            for sw_w in "${sw_p#*:}" "${sw_p#*:}+"; do
-                [ "$sw_e$sw_w" = "EINTR${sw_p#*:}+" ] && continue
-                sw_call=${sw_p%:*}
-                row "sweep-$scenario-$sw_call-$sw_w-$sw_e" L "$before" "$text" '!swept' "$@" "strace=-e inject=$sw_call:error=$sw_e:when=$sw_w"
-            done
-        done
-    done
-    swept_points=$((swept_points + count - first - 1))
+    if [ "$host" = L ]; then
+        [ -z "${ASAN_OPTIONS:-}" ] || return 0
+        row "sweep-$scenario" L "$before" "$text" '!swept' "${options[@]}" mark 'strace=-qq -e trace=%file,%desc -o calls'
+        [ "$count" != "$first" ] && [ -s "$dir/calls" ] || return 0
+        calls=$(awk -F'(' '{sub(/^[0-9]+ +/, "", $1); n[$1]++} go && $1 !~ /^(mmap|munmap|exit_group)$/ {print $1, n[$1]}
+            $1 == "close" && $2 ~ /^-77\)/ {go=1}' "$dir/calls")
+    else
+        row "sweep-$scenario" W "$before" "$text" '!swept' "${options[@]}" sweep
+        [ -n "${TARVIK_SWEEP:-}" ] && [ "$count" != "$first" ] || return 0
+        calls=$(awk '{print $1, ++n[$1]}' "$dir/counts")
+    fi
+    while read -r call nth; do for e in ${errors[$call]:-${errors[default]}}; do for mode in once on; do
+        [ "$e$mode" = EINTRon ] || { points=$((points + 1)) && row "sweep-$scenario" "$host" "$before" "$text" '!swept' "${options[@]}" sweep "point=$call $nth $e $mode"; }
+    done; done; done <<<"$calls"
+    echo "sweep-$scenario: $points failure points swept (floor $floor)" && swept_points=$((swept_points + points))
+    local line=$at name=sweep-$scenario && if ((points < floor)); then
+        [ -n "$refused" ] && echo "refused as it must be: $name: $points points, below its floor" || fail "expected $floor failure points or more, found $points"
+    elif [ -n "$refused" ]; then fail "expected the table to refuse this sweep, found $points points"; fi
 }
-swept() { # the target is the old file or the new copy, whole; beside it only its chain's folders
-    local t=$sw_target p=./$sw_target allowed=' ./a.log ./calls ' f
+# What must hold at every point: the target is the old file or the new copy
+# (the source, or for a live log what it held at the start), whole; nothing
+# beside it but its chain's folders. Each host's table says which points may
+# leave the target partial besides the scenario's, which leave the run's own
+# name (a removal that fails), and which flush a copy that must then never
+# take the target's name.
+swept() {
+    local t=$sw_target p=./$sw_target allowed=' ./a.log ./calls ./counts ' f now
     while [ "$p" != . ]; do allowed+="$p " && p=${p%/*}; done
-    [ "$sw_call" = unlinkat ] && rm -f "${t%/*}"/.tarvik-* # a failed removal may leave its own name
+    [[ -n $point && $point =~ ${leaves[$host]} ]] && rm -f "${t%/*}"/[.~]tarvik-*
     for f in $(find . -mindepth 1); do [[ $allowed == *" $f "* ]] || { echo "expected nothing beside, found $f" && return 1; }; done
-    # A copy that may not be on disk never takes the target's name.
-    local flush= && [ "$sw_call$sw_partial" = fdatasync ] && [ "$sw_e" != EINTR ] && flush=1
-    [ -z "$sw_call" ] || [ -n "$flush" ] || cmp -s a.log "$t" || [[ $sw_call =~ ^($sw_partial)$ ]] ||
-        is "$t" "$sw_old" "$(cat "$t" 2>/dev/null || echo absent)" || return
-    [ -z "$flush" ] || is "$t" "$sw_old" "$(cat "$t" 2>/dev/null || echo absent)" || return
-    [ -n "$sw_call" ] || same a.log "$t"
+    now=$(cat "$t" 2>/dev/null || echo absent) && new() { if [ -n "$log" ]; then is "$t" early "$now"; else same a.log "$t"; fi; }
+    if [[ -z $point ]]; then new
+    elif [[ $point =~ ${flushes[$host]} && -z $sw_partial && $point != *EINTR* ]]; then is "$t" "$sw_old" "$now"
+    else [ "$now" = "$sw_old" ] || [[ ${point%% *} =~ ^($sw_partial)$ ]] || new; fi && within 10
 }
 
 # shellcheck source=rows.sh
