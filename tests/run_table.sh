@@ -13,6 +13,7 @@ host=$1 program=$(realpath "$2") launcher=${3:+$(realpath "$3")} failures=0 coun
 tests=$(realpath "$(dirname "$0")")
 top=$(mktemp -d "${TMPDIR:-/tmp}/tarvik-tests.XXXXXX")
 cleanup() {
+    unbehind
     [ -d "$top/wine" ] && $nobody wineserver -k
     grep -F " $top/" /proc/mounts | cut -d' ' -f2 | xargs -r -n1 umount -l
     [ -n "${TARVIK_KEEP:-}" ] && echo "kept $top" || { chmod -R u+rwX "$top" 2>/dev/null; rm -rf "$top"; }
@@ -51,13 +52,15 @@ nobody="setpriv --reuid=65534 --regid=65534 --clear-groups" # Wine as nobody: a 
 [ -n "$root" ] && ! $nobody test -x "$top/bin" && echo "note: user nobody cannot enter $top, so the rows run" \
     "as nobody fail; set TMPDIR to a folder every user may enter and write, such as /tmp"
 
-# A failure names the row and its line in rows.sh; a set-up step that fails
+# A failure names the row, its file (rows.sh or one under cases/) and line; a set-up step that fails
 # is the table's fault, not the program's, and says so.
-fail() { echo "FAIL rows.sh:$line $name: $*" && failures=$((failures + 1)); }
-setup_failed() { echo "SET-UP FAILED rows.sh:$line $name: $*" && failures=$((failures + 1)); }
+fail() { echo "FAIL $line $name: $*" && failures=$((failures + 1)); }
+setup_failed() { echo "SET-UP FAILED $line $name: $*" && failures=$((failures + 1)); }
 split() { IFS="$1" read -r -d '' -a parts < <(printf '%s\0' "$2"); }
 sorted() { LC_ALL=C sort -z | tr '\0' ';'; }
 shim() { [ -e "$top/bin/$1.so" ] || ${TARVIK_CC:-cc} -x c -shared -fPIC -o "$top/bin/$1.so" -; } # a library to preload, from its source
+behind() { "$@" & echo $! >"$top/pid"; } # a process the row needs while it runs, ended with it (unbehind)
+unbehind() { [ -s "$top/pid" ] && kill "$(cat "$top/pid")" 2>/dev/null; rm -f "$top/pid"; }
 rep() { yes -- "$2" | head -n "$1" | tr -d '\n'; }
 
 # Checks, each saying what it expected and what it found.
@@ -66,6 +69,8 @@ holds() { is "$1" "$2" "$(cat -- "$1" 2>&1 | head -c 200)"; }
 absent() { is "$1" absent "$(stat -c %F -- "$1" 2>/dev/null || echo absent)"; }
 only() { local d=$1 && shift && is "$d holds" "$*" "$(ls -A -- "$d" | tr '\n' ' ' | sed 's/ $//')"; }
 bits() { is "mode of $1" "$2" "$(stat -c %a -- "$1")"; }
+owns() { is "owner.mode of $1" "$2" "$(stat -c %u.%a -- "$1")"; }
+grants() { is "extended ACL of $1" "$2" "$(getfacl -cpEn -- "$1" | grep -Ev '^((user|group|other|mask)::|$)' | paste -sd ' ')"; }
 within() { is "seconds the run took" "under $1" "$( ((SECONDS - began < $1)) && echo "under $1" || echo $((SECONDS - began)))"; }
 same() { cmp -s -- "$1" "$2" || { echo "$2: expected the bytes of $1, found $(stat -c %s -- "$2" 2>&1) other bytes" && false; }; }
 one_of() { for s in s*; do cmp -s "$s" "$1" && return; done; echo "$1: expected one whole source, found a mix" && false; }
@@ -163,12 +168,12 @@ runs() { # starts the row's runs, then waits for each to end by itself, quietly,
         # Wine, busy, now and then fails a start with status 1 and says nothing
         # (Tarvik.exe itself always ends with 0): such a run gets one more start.
         if [ "$host$status" = W1 ] && [ ! -s "$top/out.$i" ] && [ -z "$during$killing" ]; then
-            echo "note rows.sh:$line $name: Wine ended run $i with status 1 and no word; started once more"
+            echo "note $line $name: Wine ended run $i with status 1 and no word; started once more"
             start "$i" && wait $!; status=$?
         fi
         # Among thousands of runs bash now and then loses a reaped child's
         # status to a reused process id and answers -1: that says nothing of the run.
-        [ $status = -1 ] && echo "note rows.sh:$line $name: the shell lost run $i's status" && status=0
+        [ $status = -1 ] && echo "note $line $name: the shell lost run $i's status" && status=0
         [ $status = 0 ] || [ -n "$killing" ] || fail "run $i: expected status 0, found $status"
         [ -s "$top/out.$i" ] && ! grep -qs '^held nothing' "$top/out.$i" && fail "run $i: expected silence, found: $(head -c 300 "$top/out.$i")"
     done
@@ -179,10 +184,10 @@ row() { # name hosts before text after options...; a row marked refused must be 
     local before=$failures ran=$count && table_row "$@" >"$top/refusal"
     [ "$count" = "$ran" ] && return # not this table's row
     [ "$failures" != "$before" ] && failures=$before && echo "refused as it must be: $(head -1 "$top/refusal")" ||
-        { cat "$top/refusal" && line=${BASH_LINENO[0]} name=$1 fail "expected the table to refuse this row, found it ran"; }
+        { cat "$top/refusal" && line=${BASH_SOURCE[1]#"$tests"/}:${BASH_LINENO[0]} name=$1 fail "expected the table to refuse this row, found it ran"; }
 }
 table_row() {
-    local args=("$@") tries=${tries:-0} name=$1 hosts=$2 before=$3 after=$5 line=${at:-${BASH_LINENO[1]}} runs=1 rounds=1
+    local args=("$@") tries=${tries:-0} name=$1 hosts=$2 before=$3 after=$5 line=${at:-${BASH_SOURCE[2]#"$tests"/}:${BASH_LINENO[1]}} runs=1 rounds=1
     local killing= during= setup= skip= tmpfs= ext4= chown= runmask= sweeping= point= preload= bad=
     local timeout="timeout -k 5 60" noproc= as_user= fsize= strace= words=
     text=$4 splitargs= whole= app= hold= log= exe=$program modes=()
@@ -196,7 +201,7 @@ table_row() {
     # The sanitizers read /proc themselves and must be the first library loaded:
     # the rows without /proc or with a library ahead of them are the plain build's.
     [[ " $* " =~ " "(noproc|notmpfile|noopenat2|mark)" " && -n ${ASAN_OPTIONS:-} ]] && return 0
-    count=$((count + 1)) dir="$top/row$count"
+    count=$((count + 1)) dir="$top/row$count" && unbehind # one a set-up that failed left
     mkdir "$dir" && cd "$dir" || return
     # Options combine in any order: the words before the program are put in
     # one fixed order after all are read (no /proc, then the user, limits,
@@ -210,6 +215,7 @@ table_row() {
         room=*) (($(awk '/^MemAvailable/ {print $2}' /proc/meminfo) >> 20 >= ${option#*=})) || skip="needs ${option#*=} GiB free" ;;
         strace=*) command -v strace >/dev/null || skip="needs strace" ;;&
         strace=*) strace="${strace:-strace -f -o /dev/null} ${option#*=}" ;;
+        slow=*) split : "${option#*=}" && strace="${strace:-strace -f -o /dev/null} -e inject=${parts[0]}:delay_enter=${parts[1]}000:when=${parts[2]:-1}+" ;;
         tmpfs=*) tmpfs=${option#*=} ;; ext4=*) ext4=${option#*=} ;;
         noproc) noproc="unshare -m $top/bin/noproc" ;;
         notmpfile | noopenat2) shim "$option" <"$tests/no_${option#no}.c" && preload+=" $top/bin/$option.so" ;;
@@ -239,7 +245,7 @@ table_row() {
     [ -n "$ext4" ] && [ -z "$skip" ] && mkdir -p "${ext4%%:*}" && ! { truncate -s 32M "$top/img$count" &&
         mkfs.ext4 -qF "$top/img$count" && mount -o "$mopts" "$top/img$count" "${ext4%%:*}"; } 2>/dev/null &&
         skip="cannot mount a file system here"
-    [ -n "$skip" ] && echo "skip rows.sh:$line $name: $skip" && skipped=$((skipped + 1)) && cd "$top" && return
+    [ -n "$skip" ] && echo "skip $line $name: $skip" && skipped=$((skipped + 1)) && cd "$top" && return
     [ -n "$chown" ] && [ "$host" = W ] && [ ! -d "$top/wine" ] && install -d -o 65534 "$top/wine" &&
         $nobody wineboot -i >/dev/null 2>&1
     build "$before" || { setup_failed "cannot build $before" && cd "$top" && return; }
@@ -267,6 +273,7 @@ table_row() {
         expected=$(printf '%s\0' "${parts[@]}" | sorted) actual=$(list "$moded")
         is tree "$expected" "$actual" >/dev/null || fail "expected tree $expected"$'\n'"  found tree    $actual"
     fi
+    unbehind
     cd "$top" && [ -z "$tmpfs" ] || umount "$dir/${tmpfs%:*}"
     [ -z "$ext4" ] || umount "$dir/${ext4%%:*}"
 }
@@ -281,7 +288,7 @@ table_row() {
 # scenario swept by nothing. Linux: the native build only (the sanitizers
 # make calls of their own); Windows: with TARVIK_SWEEP=1, else once.
 sweep() { # scenario hosts floor before text target partial-calls options...
-    local scenario=$1 hosts=$2 floor=$3 before=$4 text=$5 first=$count at=${BASH_LINENO[0]} points=0 calls call nth e mode
+    local scenario=$1 hosts=$2 floor=$3 before=$4 text=$5 first=$count at=${BASH_SOURCE[1]#"$tests"/}:${BASH_LINENO[0]} points=0 calls call nth e mode
     sw_target=$6 sw_partial=$7 sw_old=absent && shift 7
     local options=() refused= && for o in "$@"; do [ "$o" = refused ] && refused=1 || options+=("$o"); done
     [[ $hosts == *$host* ]] || return 0
@@ -324,6 +331,7 @@ swept() {
 
 # shellcheck source=rows.sh
 . "$tests/rows.sh"
+for c in "$tests"/cases/*; do . "$c"; done
 echo "$count rows ($swept_points of them failure points swept), $skipped skipped, $failures failed"
 # 77: CTest reports the table as skipped, so skipped rows show in its summary.
 [ "$failures" = 0 ] || exit 1
