@@ -139,6 +139,7 @@ row sweep-in-place W 'a.log=@100000;Logs/#555;Logs/a.log=old' 'a.log,Logs/,a.log
 row sweep-taken-names-stepped-past W 'a.log=new;Logs/' 'a.log,Logs/,a.log' '!holds Logs/a.log new && n=$(ls Logs | wc -l) && rm Logs/~* && is "files beside" 16385 "$n"' 'fault=CreateFileW 2 5 once' sweep 'setup=touch Logs/~tarvik-{4..65536..4}-0.tmp'
 # Refusals without privileges.
 row writable-target-in-place LW 'a.log=new;Logs/#555;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' user
+row hard-linked-target-not-in-place W 'a.log=new;Logs/#555;Logs/a.log=old;h=>Logs/a.log' 'a.log,Logs/,a.log' '!holds h old && holds Logs/a.log old' user
 row read-only-folder-and-target LW 'a.log=new;Logs/#555;Logs/a.log=old#444' 'a.log,Logs/,a.log' 'Logs/#555;Logs/a.log=old#444;a.log=new' user
 row unreadable-source LW 'a.log=new#000;Logs/a.log=old' 'a.log,Logs/,a.log' '!holds Logs/a.log old && within 5' user
 row folder-denies-search LW 'a.log=new;Logs/#666;Logs/a.log=old' 'a.log,Logs/Sub/,a.log' 'Logs/#666;Logs/a.log=old;a.log=new' user

@@ -464,6 +464,12 @@ bool CutFirst(HANDLE out, const BY_HANDLE_FILE_INFORMATION& source,
     return !shorter || (::SetFilePointerEx(out, size, nullptr, FILE_BEGIN) && ::SetEndOfFile(out));
 }
 
+// Whether the target may be written in place: a plain file with no other
+// name, since every hard link of it would get the copy too.
+bool MayWriteInPlace(const BY_HANDLE_FILE_INFORMATION& old) {
+    return !FolderOrLink(old) && old.nNumberOfLinks <= 1;
+}
+
 // Writes the source into the target itself: not atomic, and only where the
 // target cannot be replaced but may be written. Runs that write one target in
 // place take turns by a lock on it (a byte far past any end, so no one's
@@ -480,7 +486,7 @@ bool WriteInPlace(const platform::Text& source, const platform::Text& target) {
     if (!OpenSource(source, in, info) || !WhileBusy([&] {
             return out.Reset(OpenEntry(target, GENERIC_WRITE | FILE_READ_ATTRIBUTES));
         }) ||
-        !::GetFileInformationByHandle(out.Get(), &old) || FolderOrLink(old) ||
+        !::GetFileInformationByHandle(out.Get(), &old) || !MayWriteInPlace(old) ||
         !WhileBusy(
             [&] {
                 return ::LockFileEx(out.Get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY,
