@@ -118,6 +118,7 @@ row planted-second-name W 'a.log=@64M;secret=keep;Logs/' 'a.log,Logs/,a.log' '!r
 row open-target-renamed-over W 'a.log=new;Logs/a.log=old' 'a.log,Logs/,a.log' '!holds Logs/a.log new && [ "$(stat -c %i Logs/a.log)" != "$(cat ../ino)" ]' 'hold=Logs\a.log|1000|7' 'setup=stat -c %i Logs/a.log >../ino'
 row mapped-target-whole W 'a.log=NEW;Logs/#555;Logs/a.log=OLD-OLD-OLD-OLD-OLD' 'a.log,Logs/,a.log' '!holds Logs/a.log OLD-OLD-OLD-OLD-OLD' user 'hold=Logs\a.log|2000|15'
 row own-copy-held-to-end W 'a.log=@64M;Logs/a.log=old' 'a.log,Logs/,a.log' '!holds Logs/a.log old || same a.log Logs/a.log' 'hold=Logs\~tarvik-*|0'
+row own-copy-read-shared-during-copy W 'a.log=@256M;Logs/' 'a.log,Logs/,a.log' '!same a.log Logs/a.log' 'hold=Logs\~tarvik-*|0|3'
 row own-name-swapped W 'a.log=@64M;Logs/a.log=old' 'a.log,Logs/,a.log' '!rm -f Logs/~tarvik-*; holds Logs/a.log old || same a.log Logs/a.log' 'during=for _ in {1..500}; do t=(Logs/~tarvik-*-0.tmp) && [ -e "$t" ] && mv "$t" ../moved && echo planted >"$t" && exit; sleep 0.01; done; false'
 # Windows: a log still open for writing, busy own files, in-place turns and neighbours' files (both Wines).
 # Runs that write in place are slowed at each write to the target (strace), so that all eight meet there.
@@ -138,6 +139,8 @@ row sweep-replace W 'a.log=@100000;Logs/a.log=old' 'a.log,Logs/,a.log' '!{ holds
 row sweep-live-log W 'a.log=;Logs/a.log=old' 'a.log,Logs/,a.log' '!{ holds Logs/a.log old || { [[ ${fault-} != FlushFileBuffers\ 1\ * ]] && holds Logs/a.log early; }; } && within 10' log=a.log sweep
 row sweep-in-place W 'a.log=@100000;Logs/#555;Logs/a.log=old' 'a.log,Logs/,a.log' '!{ holds Logs/a.log old || same a.log Logs/a.log || [[ ${fault-} == @(ReadFile|WriteFile|SetEndOfFile)* ]]; } && within 10' user sweep
 row sweep-taken-names-stepped-past W 'a.log=new;Logs/' 'a.log,Logs/,a.log' '!holds Logs/a.log new && n=$(ls Logs | wc -l) && rm Logs/~* && is "files beside" 16385 "$n"' 'fault=CreateFileW 2 5 once' sweep 'setup=touch Logs/~tarvik-{4..65536..4}-0.tmp'
+row sweep-folder-without-modify W 'a.log=@100000;Logs/' 'a.log,Logs/,a.log' '!same a.log Logs/a.log' 'fault=ReOpenFile 3 5 on' sweep
+row sweep-own-file-renamed-mid-copy W 'a.log=new;secret=keep;Logs/' '{R}/a.log,{R}/Logs/,a.log' '!holds secret keep && holds Logs/a.log new' 'fault=CopyFileA 1 0 plant' sweep
 # Refusals without privileges.
 row writable-target-in-place LW 'a.log=new;Logs/#555;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' user
 row hard-linked-target-not-in-place W 'a.log=new;Logs/#555;Logs/a.log=old;h=>Logs/a.log' 'a.log,Logs/,a.log' '!holds h old && holds Logs/a.log old' user
