@@ -55,11 +55,11 @@ BOOL WINAPI F_CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists) {
     }
     snprintf(aside, sizeof aside, "%s.aside", to);
     snprintf(secret, sizeof secret, "%s", to);
-    for (int level = 0; level < 2 && (end = strrchr(secret, '\\')) != NULL; ++level) {
-        *end = 0;
+    for (int level = 0; level < 2; ++level) { // the folder above the destination's
+        *((end = strrchr(secret, '\\')) != NULL ? end : secret) = 0;
     }
     if (plant && calls_CopyFileA == nth && MoveFileA(to, aside)) {
-        CreateHardLinkA(to, strcat(secret, "\\secret"), NULL);
+        CreateHardLinkA(to, strcat(secret, *secret ? "\\secret" : "secret"), NULL);
     }
     return CopyFileA(from, to, failIfExists);
 }

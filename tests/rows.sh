@@ -49,13 +49,14 @@ row unquoted-path-with-blank W 'a.log=new' '{R}\My App\TARVIK.exe  a.log,Logs\,a
 # The NSIS example, built as an author builds it, then run silently: once plainly, once over an earlier
 # read-only copy (which must not pass as this run's), once with a comma in TEMP (under which $PLUGINSDIR lies),
 # once followed by its uninstaller over a killed run's own file (kept in place by _?=, so it stays itself).
-# The MSI example built with its log's path in place of MsiLogFileLocation, which Wine's msiexec does not set.
 ex='setup=mkdir x86 && cp "$program" x86 && cp "$tests"/../examples/install-log.* . &&' nsis="$ex makensis -V2 install-log.nsi >/dev/null"
 row nsis-example-delivers-log W '' '"{R}\Example-1.0.exe" /S /D={R}\App' '!grep -q "Installation complete" App/Logs/Setup/setup.log' cmd x86 "$nsis"
 row nsis-example-reinstall-over-read-only W 'App/Logs/Setup/setup.log=old#444' '"{R}\Example-1.0.exe" /S /D={R}\App' '!grep -q "Installation complete" App/Logs/Setup/setup.log && only App/Logs/Setup setup.log' cmd x86 "$nsis"
 row nsis-example-comma-in-temp W 'T, x/' 'cmd /c set "TMP={R}\T, x"&& set "TEMP={R}\T, x"&& "{R}\Example-1.0.exe" /S /D={R}\App' '!only App Uninstall.exe' cmd x86 "$nsis"
 row nsis-example-uninstalls W 'App/Logs/Setup/~tarvik-7-0.tmp=x' 'cmd /c call "{R}\Example-1.0.exe" /S /D={R}\App && call "{R}\App\Uninstall.exe" /S _?={R}\App' '!only App Uninstall.exe' cmd x86 "$nsis"
-row msi-example-delivers-own-log W '' 'msiexec /i {R}\Example-1.0.msi /qn /l*v {R}\msi.log INSTALLDIR={R}\App\' '!grep -q "Action start.*TarvikCopyLog" App/Logs/install.log' cmd x86 "$ex"' sed -i "s|\[MsiLogFileLocation\]|Z:${PWD//\//\\\\}\\\\msi.log|" install-log.wxs && wixl -a x86 -o Example-1.0.msi install-log.wxs'
+# The MSI example built with its log's path in place of MsiLogFileLocation, which Wine's msiexec does not set.
+msi="$ex"' sed -i "s|\[MsiLogFileLocation\]|Z:${PWD//\//\\\\}\\\\msi.log|" install-log.wxs && wixl -a x86 -o Example-1.0.msi install-log.wxs'
+row msi-example-delivers-own-log W '' 'msiexec /i {R}\Example-1.0.msi /qn /l*v {R}\msi.log INSTALLDIR={R}\App\' '!grep -q "Action start.*TarvikCopyLog" App/Logs/install.log' cmd x86 "$msi"
 # The folder chain and the copy.
 row chain-made-outside-in LW 'a.log=new;Logs/;Logs/a.log=old old old' 'a.log,Logs/A/B/C/,a.log' 'Logs/;Logs/A/;Logs/A/B/;Logs/A/B/C/;Logs/A/B/C/a.log=new;Logs/a.log=old old old;a.log=new'
 row shorter-copy-replaces LW 'a.log=new;Logs/;Logs/a.log=old old old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new'
@@ -140,7 +141,7 @@ row sweep-live-log W 'a.log=;Logs/a.log=old' 'a.log,Logs/,a.log' '!{ holds Logs/
 row sweep-in-place W 'a.log=@100000;Logs/#555;Logs/a.log=old' 'a.log,Logs/,a.log' '!{ holds Logs/a.log old || same a.log Logs/a.log || [[ ${fault-} == @(ReadFile|WriteFile|SetEndOfFile)* ]]; } && within 10' user sweep
 row sweep-taken-names-stepped-past W 'a.log=new;Logs/' 'a.log,Logs/,a.log' '!holds Logs/a.log new && n=$(ls Logs | wc -l) && rm Logs/~* && is "files beside" 16385 "$n"' 'fault=CreateFileW 2 5 once' sweep 'setup=touch Logs/~tarvik-{4..65536..4}-0.tmp'
 row sweep-folder-without-modify W 'a.log=@100000;Logs/' 'a.log,Logs/,a.log' '!same a.log Logs/a.log' 'fault=ReOpenFile 3 5 on' sweep
-row sweep-own-file-renamed-mid-copy W 'a.log=new;secret=keep;Logs/' '{R}/a.log,{R}/Logs/,a.log' '!holds secret keep && holds Logs/a.log new' 'fault=CopyFileA 1 0 plant' sweep
+row sweep-renamed-mid-copy W 'a.log=new;secret=keep;Logs/' 'a.log,Logs/,a.log' '!holds secret keep && holds Logs/a.log new' 'fault=CopyFileA 1 0 plant' sweep
 # Refusals without privileges.
 row writable-target-in-place LW 'a.log=new;Logs/#555;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' user
 row hard-linked-target-not-in-place W 'a.log=new;Logs/#555;Logs/a.log=old;h=>Logs/a.log' 'a.log,Logs/,a.log' '!holds h old && holds Logs/a.log old' user
