@@ -3,7 +3,11 @@
 // on to the system, the file calls are counted, and TARVIK_FAULT="NAME N
 // ERROR once|on" makes the Nth call of NAME fail with ERROR, once or from
 // then on. CopyFileA, which the program binds by name, is reached through
-// GetProcAddress. Sleep returns at once, so waiting costs no wall time. Each
+// GetProcAddress; "CopyFileA N 0 plant" moves the Nth call's destination
+// aside first and links the file "secret" beside its folder at its name, as
+// a user who may rename that file would, unless the move is refused (by a
+// handle that shares no deletion, as NTFS refuses it). Sleep returns at
+// once, so waiting costs no wall time. Each
 // call's name is appended to the file TARVIK_COUNTS names. x64 only: a
 // call passes on with seven register-sized arguments, whatever it takes.
 #include <stdio.h>
@@ -11,7 +15,7 @@
 #include <windows.h>
 
 static char fault[64], counts[MAX_PATH];
-static long nth, error, on;
+static long nth, error, on, plant;
 typedef INT_PTR(WINAPI* Call)(INT_PTR, INT_PTR, INT_PTR, INT_PTR, INT_PTR, INT_PTR, INT_PTR);
 
 static int Fails(const char* name, long* calls) {
@@ -36,12 +40,29 @@ static int Fails(const char* name, long* calls) {
     }
 // clang-format off
 S(CreateFileW, -1) S(ReOpenFile, -1) S(FindFirstFileW, -1) S(GetFileAttributesW, -1)
-S(CopyFileA, 0) S(ReadFile, 0) S(WriteFile, 0) S(SetFilePointerEx, 0) S(SetEndOfFile, 0)
+S(ReadFile, 0) S(WriteFile, 0) S(SetFilePointerEx, 0) S(SetEndOfFile, 0)
 S(FlushFileBuffers, 0) S(SetFileInformationByHandle, 0) S(GetFileInformationByHandle, 0)
 S(SetFileTime, 0) S(LockFileEx, 0) S(MoveFileExW, 0) S(CreateDirectoryW, 0)
 S(GetKernelObjectSecurity, 0)
 void WINAPI F_Sleep(DWORD ms) { (void)ms; }
 // clang-format on
+
+static long calls_CopyFileA;
+BOOL WINAPI F_CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists) {
+    char aside[MAX_PATH + 8], secret[MAX_PATH + 8], *end;
+    if (Fails("CopyFileA", &calls_CopyFileA) && !plant) {
+        return FALSE;
+    }
+    snprintf(aside, sizeof aside, "%s.aside", to);
+    snprintf(secret, sizeof secret, "%s", to);
+    for (int level = 0; level < 2; ++level) { // the folder above the destination's
+        *((end = strrchr(secret, '\\')) != NULL ? end : secret) = 0;
+    }
+    if (plant && calls_CopyFileA == nth && MoveFileA(to, aside)) {
+        CreateHardLinkA(to, strcat(secret, *secret ? "\\secret" : "secret"), NULL);
+    }
+    return CopyFileA(from, to, failIfExists);
+}
 
 FARPROC WINAPI F_GetProcAddress(HMODULE module, LPCSTR name) {
     return HIWORD(name) && !strcmp(name, "CopyFileA") ? (FARPROC)F_CopyFileA
@@ -54,7 +75,7 @@ BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID unused) {
     if (reason == DLL_PROCESS_ATTACH) {
         GetEnvironmentVariableA("TARVIK_FAULT", text, sizeof text);
         sscanf(text, "%63s %ld %ld %7s", fault, &nth, &error, mode);
-        on = !strcmp(mode, "on");
+        on = !strcmp(mode, "on"), plant = !strcmp(mode, "plant");
         GetEnvironmentVariableA("TARVIK_COUNTS", counts, sizeof counts);
     }
     return TRUE;

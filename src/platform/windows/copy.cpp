@@ -9,11 +9,12 @@
 //   own file made beside it (MakeCopy)     NameTaken -> the next name
 //                  NameRefused, or the file not held -> Refused; other -> Failed
 //   filled by CopyFileA (CopyByName)    refused -> Declined: the source is read
-//                  CopyLost -> Failed; held past all patience -> Held
-//   filled, flushed (FillCopy)                            any -> Failed
+//                  CopyLost -> Failed; the right to delete not had back -> Stuck
+//   filled, flushed (FillCopy)       held past all patience -> Held; other -> Failed
 //   renamed over the target (PlaceCopy)  ReplaceRefused -> Refused; other -> Failed
-//   Refused or Held: the write in place (GoesInPlace, WriteInPlace); Failed:
-//   no copy, the target as it was.
+//   Refused, Held or Stuck: the write in place (GoesInPlace, WriteInPlace);
+//   Stuck where no target stands: a new target made directly (MakeTarget).
+//   Failed: no copy, the target as it was.
 #include "../platform.h"
 #include "host.h"
 
@@ -124,9 +125,11 @@ bool Denied(DWORD error) {
 // What a step of the copy came to. Done, Refused (the folder or the target
 // refused the copy beside it: the target is written in place) and Failed mean
 // the same on both hosts; Held (another process held the file past all
-// patience) and Declined (CopyFileA refused the source: it is read instead)
-// are this host's own.
-enum class Outcome { Done, Refused, Failed, Held, Declined };
+// patience), Declined (CopyFileA refused the source: it is read instead) and
+// Stuck (the run's file, once CopyFileA wrote it, can be neither renamed nor
+// removed: a holder that does not share deletion, or a folder that grants
+// Write but not Modify) are this host's own.
+enum class Outcome { Done, Refused, Failed, Held, Declined, Stuck };
 
 // A step's outcome where a hold that outlasted the patience is Held.
 Outcome Of(bool done) {
@@ -171,6 +174,16 @@ bool OpenSource(const platform::Text& source, Handle& in, BY_HANDLE_FILE_INFORMA
            (info.dwFileAttributes & FILE_ATTRIBUTE_ENCRYPTED) == 0;
 }
 
+// The source's attributes that a copy carries, as CopyFileA's does.
+constexpr DWORD kCarriedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                     FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                     FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// Ends the file at the size given.
+bool CutAt(HANDLE out, const LARGE_INTEGER& size) {
+    return ::SetFilePointerEx(out, size, nullptr, FILE_BEGIN) && ::SetEndOfFile(out);
+}
+
 // Writes all of the source from where it stands to its end into the file
 // from its start, and cuts the file there: what the source held at the
 // moment, as a reader sees it.
@@ -212,9 +225,10 @@ struct OwnCopy {
 };
 
 // The handle on the run's own file for one step; a busy file is waited for.
-bool ReopenOwnCopy(const OwnCopy& copy, DWORD access, Handle& step) {
-    return WhileBusy(
-        [&] { return step.Reset(::ReOpenFile(copy.file.Get(), access, kShareAll, 0)); });
+bool ReopenOwnCopy(const OwnCopy& copy, DWORD access, Handle& step,
+                   DWORD patience = kBusyPatienceMs, DWORD share = kShareAll) {
+    return WhileBusy([&] { return step.Reset(::ReOpenFile(copy.file.Get(), access, share, 0)); },
+                     patience);
 }
 
 // Older MinGW headers name these classes only for newer systems' builds.
@@ -224,10 +238,11 @@ constexpr auto kRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
 // Removes the run's own file through the handle that holds the right to.
 // POSIX semantics (Windows 10 1809 and later, on NTFS) free the name at once
 // and ignore read-only; elsewhere the plain mark, after read-only is cleared.
-// Either way the file goes when its last handle closes, a scanner's included.
-void DiscardCopy(OwnCopy& copy) {
+// Either way the file goes when its last handle closes, a scanner's included;
+// one that cannot go is cut to nothing where the run may write it.
+void DiscardCopy(OwnCopy& copy, DWORD patience) {
     if (copy.file.Get() != INVALID_HANDLE_VALUE && copy.deleter.Get() == INVALID_HANDLE_VALUE) {
-        ReopenOwnCopy(copy, DELETE | SYNCHRONIZE, copy.deleter);
+        ReopenOwnCopy(copy, DELETE | SYNCHRONIZE, copy.deleter, patience);
     }
     DWORD deletePosixIgnoringReadOnly = 0x1 | 0x2 | 0x10;
     if (!::SetFileInformationByHandle(copy.deleter.Get(), kDispositionInfoEx,
@@ -236,30 +251,26 @@ void DiscardCopy(OwnCopy& copy) {
         FILE_DISPOSITION_INFO disposition{};
         disposition.DeleteFile = TRUE;
         SetBasics(copy.file.Get(), copy.attributes & ~DWORD{FILE_ATTRIBUTE_READONLY}, FILETIME{});
-        ::SetFileInformationByHandle(copy.deleter.Get(), FileDispositionInfo, &disposition,
-                                     sizeof disposition);
+        Handle writer; // one that cannot go is to hold no copy of the source
+        if (!::SetFileInformationByHandle(copy.deleter.Get(), FileDispositionInfo, &disposition,
+                                          sizeof disposition) &&
+            ReopenOwnCopy(copy, GENERIC_WRITE, writer, 0)) {
+            CutAt(writer.Get(), LARGE_INTEGER{});
+        }
     }
     copy.deleter.Reset(INVALID_HANDLE_VALUE);
     copy.file.Reset(INVALID_HANDLE_VALUE);
 }
 
-// A new file of the run's at the name, with the replaced file's security from
-// its making, so that the copy never stands under other access. The owner
-// needs a privilege; without it the access list alone.
+// A new file of the run's at the name. One that replaces a file whose
+// access list is kept is its owner's alone from its making until it is
+// placed (PassOnKept); a new target's takes what its folder gives new files.
 HANDLE CreateOwnFile(const platform::Text& name, const Kept& kept) {
-    SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, FALSE};
-    HANDLE made = INVALID_HANDLE_VALUE;
-    for (const std::vector<char>* security : {&kept.security, &kept.access}) {
-        attributes.lpSecurityDescriptor =
-            security->empty() ? nullptr : const_cast<char*>(security->data());
-        made = ::CreateFileW(name.c_str(), DELETE | FILE_READ_ATTRIBUTES, kShareAll, &attributes,
-                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (made != INVALID_HANDLE_VALUE || security->empty() ||
-            ::GetLastError() != ERROR_INVALID_OWNER) {
-            break;
-        }
-    }
-    return made;
+    SECURITY_ATTRIBUTES attributes{
+        sizeof attributes,
+        kept.ownerOnly.empty() ? nullptr : const_cast<char*>(kept.ownerOnly.data()), FALSE};
+    return ::CreateFileW(name.c_str(), DELETE | FILE_READ_ATTRIBUTES, kShareAll, &attributes,
+                         CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 // Makes the run's own file under a fresh name beside the target. A name taken
@@ -282,7 +293,7 @@ Outcome MakeCopy(const platform::Text& target, const Kept& kept, OwnCopy& copy) 
                 copy.deleter.Get(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE,
                 kShareAll, 0)) ||
             !::GetFileInformationByHandle(copy.deleter.Get(), &info)) {
-            DiscardCopy(copy);
+            DiscardCopy(copy, kBusyPatienceMs);
             return Outcome::Refused;
         }
         copy.volume = info.dwVolumeSerialNumber;
@@ -307,9 +318,15 @@ bool StillSame(const OwnCopy& copy) {
 // Fills the run's own file by CopyFileA, which copies as for any file (its
 // streams, its encryption), into the run's own name; info then describes the
 // copy. Declined: the source is read instead. CopyFileA opens the file it
-// writes sharing reading and writing only (Wine; Windows at least writing), so
-// the right to delete is let go for the call and taken back at once, while the
-// caller's writer keeps out anyone who would not let the run write.
+// writes by name, asking for writing and sharing reading and writing only
+// (Windows and Wine alike), so the right to delete is let go for the call and
+// taken back at once. Meanwhile a gate, opened as soon as that right is let
+// go (a reader's or a scanner's hold waited for), shares writing only: it lets
+// CopyFileA's open in and keeps out anyone who would read the file, rename it
+// (to put a link at its name for CopyFileA to write through) or keep the run
+// from taking its right back, while the caller's writer keeps out anyone who
+// would not let the run write. A gate that cannot be had leaves CopyFileA
+// out: the source is read.
 Outcome CopyByName(const platform::Text& source, OwnCopy& copy, BY_HANDLE_FILE_INFORMATION& info) {
     std::string narrowSource;
     std::string narrowCopy;
@@ -320,10 +337,14 @@ Outcome CopyByName(const platform::Text& source, OwnCopy& copy, BY_HANDLE_FILE_I
         return Outcome::Declined;
     }
     copy.deleter.Reset(INVALID_HANDLE_VALUE);
-    const bool copied = copyFileA(narrowSource.c_str(), narrowCopy.c_str(), FALSE) != FALSE;
+    Handle gate;
+    const bool copied = ReopenOwnCopy(copy, FILE_WRITE_DATA | SYNCHRONIZE, gate, kBusyPatienceMs,
+                                      FILE_SHARE_WRITE) &&
+                        copyFileA(narrowSource.c_str(), narrowCopy.c_str(), FALSE) != FALSE;
     const DWORD error = ::GetLastError();
+    gate.Reset(INVALID_HANDLE_VALUE);
     if (!ReopenOwnCopy(copy, DELETE | SYNCHRONIZE, copy.deleter)) {
-        return Of(false);
+        return Outcome::Stuck;
     }
     if (!copied) {
         ::SetLastError(error);
@@ -346,6 +367,10 @@ Outcome FillCopy(const platform::Text& source, OwnCopy& copy, const FILETIME& cr
         return Of(false);
     }
     Outcome filled = CopyByName(source, copy, info);
+    // Left standing, the run's file is to hold no copy of the source.
+    if (filled == Outcome::Stuck) {
+        CutAt(writer.Get(), LARGE_INTEGER{});
+    }
     if (filled == Outcome::Declined) {
         filled = OpenSource(source, in, info) && Pour(in.Get(), writer.Get()) &&
                          ::SetFileTime(writer.Get(), nullptr, nullptr, &info.ftLastWriteTime)
@@ -356,9 +381,7 @@ Outcome FillCopy(const platform::Text& source, OwnCopy& copy, const FILETIME& cr
     if (filled != Outcome::Done || !::FlushFileBuffers(writer.Get())) {
         return filled == Outcome::Done ? Outcome::Failed : filled;
     }
-    copy.attributes = info.dwFileAttributes &
-                      (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                       FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+    copy.attributes = info.dwFileAttributes & kCarriedAttributes;
     SetBasics(copy.file.Get(), copy.attributes, created);
     return Outcome::Done;
 }
@@ -429,11 +452,13 @@ bool RenameCopy(HANDLE deleter, const platform::Text& copyName, const platform::
     return false;
 }
 
-// The copy takes the target's place in one rename: at every instant the
-// target path names the old file or the whole new one, and a link at the
-// target is replaced itself. Refused: the target's rules or a holder that
-// outlasted all patience deny the replace.
-Outcome PlaceCopy(OwnCopy& copy, const platform::Text& target) {
+// The copy takes the target's place in one rename, with the kept access
+// list put on just before: at every instant the target path names the old
+// file or the whole new one, and a link at the target is replaced itself.
+// Refused: the target's rules or a holder that outlasted all patience deny
+// the replace.
+Outcome PlaceCopy(OwnCopy& copy, const platform::Text& target, const Kept& kept) {
+    host::PassOnKept(copy.file.Get(), kept);
     if (WhileBusy([&] { return RenameCopy(copy.deleter.Get(), copy.name, target); })) {
         return Outcome::Done;
     }
@@ -447,7 +472,7 @@ Outcome PlaceCopy(OwnCopy& copy, const platform::Text& target) {
 // file or the target past all patience. A failure of the source or of the
 // disk would fail the same way in place.
 bool GoesInPlace(Outcome outcome) {
-    return outcome == Outcome::Refused || outcome == Outcome::Held;
+    return outcome == Outcome::Refused || outcome == Outcome::Held || outcome == Outcome::Stuck;
 }
 
 // Cuts the target to the copy's size first where the copy is shorter: a
@@ -461,7 +486,13 @@ bool CutFirst(HANDLE out, const BY_HANDLE_FILE_INFORMATION& source,
     const bool shorter =
         source.nFileSizeHigh < old.nFileSizeHigh ||
         (source.nFileSizeHigh == old.nFileSizeHigh && source.nFileSizeLow < old.nFileSizeLow);
-    return !shorter || (::SetFilePointerEx(out, size, nullptr, FILE_BEGIN) && ::SetEndOfFile(out));
+    return !shorter || CutAt(out, size);
+}
+
+// Whether the target may be written in place: a plain file with no other
+// name, since every hard link of it would get the copy too.
+bool MayWriteInPlace(const BY_HANDLE_FILE_INFORMATION& old) {
+    return !FolderOrLink(old) && old.nNumberOfLinks <= 1;
 }
 
 // Writes the source into the target itself: not atomic, and only where the
@@ -480,7 +511,7 @@ bool WriteInPlace(const platform::Text& source, const platform::Text& target) {
     if (!OpenSource(source, in, info) || !WhileBusy([&] {
             return out.Reset(OpenEntry(target, GENERIC_WRITE | FILE_READ_ATTRIBUTES));
         }) ||
-        !::GetFileInformationByHandle(out.Get(), &old) || FolderOrLink(old) ||
+        !::GetFileInformationByHandle(out.Get(), &old) || !MayWriteInPlace(old) ||
         !WhileBusy(
             [&] {
                 return ::LockFileEx(out.Get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY,
@@ -494,6 +525,32 @@ bool WriteInPlace(const platform::Text& source, const platform::Text& target) {
                          ::FlushFileBuffers(out.Get());
     ::UnlockFileEx(out.Get(), 0, 1, 0, &turn);
     return written;
+}
+
+// Where the run's own file can be neither renamed nor removed and no target
+// stands, the target is made directly: a new file (nothing that appears at
+// the name meanwhile is written into), filled from the source and flushed,
+// or removed again through the handle that made it, so that it is the whole
+// copy or absent.
+bool MakeTarget(const platform::Text& source, const platform::Text& target) {
+    Handle in;
+    Handle out;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!OpenSource(source, in, info) ||
+        !out.Reset(::CreateFileW(target.c_str(), GENERIC_WRITE | DELETE, kShareAll, nullptr,
+                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr))) {
+        return false;
+    }
+    if (Pour(in.Get(), out.Get()) &&
+        ::SetFileTime(out.Get(), nullptr, nullptr, &info.ftLastWriteTime) &&
+        ::FlushFileBuffers(out.Get())) {
+        SetBasics(out.Get(), info.dwFileAttributes & kCarriedAttributes, FILETIME{});
+        return true;
+    }
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    ::SetFileInformationByHandle(out.Get(), FileDispositionInfo, &disposition, sizeof disposition);
+    return false;
 }
 
 } // namespace
@@ -515,13 +572,17 @@ bool CopyOneFile(const Text& source, const Text& target) {
         outcome = FillCopy(source, copy, kept.created);
     }
     if (outcome == Outcome::Done) {
-        outcome = PlaceCopy(copy, target);
+        outcome = PlaceCopy(copy, target, kept);
     }
     if (outcome == Outcome::Done) {
         return true;
     }
+    // A stuck file was waited for already: one more try, no more waiting.
     if (copy.file.Get() != INVALID_HANDLE_VALUE) {
-        DiscardCopy(copy);
+        DiscardCopy(copy, outcome == Outcome::Stuck ? 0 : kBusyPatienceMs);
+    }
+    if (outcome == Outcome::Stuck && targetAttributes == INVALID_FILE_ATTRIBUTES) {
+        return MakeTarget(source, target);
     }
     return GoesInPlace(outcome) && WriteInPlace(source, target);
 }

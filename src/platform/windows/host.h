@@ -63,13 +63,18 @@ inline bool FolderOrLink(const BY_HANDLE_FILE_INFORMATION& info) {
 // from the access list, since only a privileged run may give a new file an
 // owner other than itself.
 struct Kept {
-    std::vector<char> security; // self-relative: owner and access list
-    std::vector<char> access;   // self-relative: the access list alone
+    std::vector<char> security;  // self-relative: owner and access list
+    std::vector<char> access;    // self-relative: the access list alone
+    std::vector<char> ownerOnly; // self-relative: what the run's own file has until placed
     FILETIME created{};
 };
 
 // What the target keeps, read before it is replaced. keep.cpp.
 Kept ReadKept(const platform::Text& target);
+
+// Puts the kept owner and access list on the run's own file, through a handle
+// of its own on it, in place of its owner-only list. keep.cpp.
+void PassOnKept(HANDLE file, const Kept& kept);
 
 // Sets attributes and, when given, the creation time; zero times stay. keep.cpp.
 bool SetBasics(HANDLE file, DWORD attributes, const FILETIME& created);

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <sddl.h>
 #include <vector>
 
 namespace {
@@ -32,6 +33,23 @@ std::vector<char> ReadSecurity(HANDLE file, SECURITY_INFORMATION parts) {
     return security;
 }
 
+// An access list that lets the file's owner alone in, not even with the
+// implicit rights of anyone else (OWNER RIGHTS), and takes nothing from the
+// folder: the list of a replaced file names whom its owner chose, such as
+// the user who planted it, who must not rename the run's file while
+// CopyFileA writes into it by name.
+std::vector<char> OwnerOnly() {
+    PSECURITY_DESCRIPTOR made = nullptr;
+    ULONG size = 0;
+    std::vector<char> security;
+    if (::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;OW)", SDDL_REVISION_1,
+                                                               &made, &size)) {
+        security.assign(static_cast<char*>(made), static_cast<char*>(made) + size);
+        ::LocalFree(made);
+    }
+    return security;
+}
+
 } // namespace
 
 namespace host {
@@ -50,8 +68,24 @@ Kept ReadKept(const platform::Text& target) {
     if (SecurityIsKept()) {
         kept.security = ReadSecurity(old.Get(), kKeptSecurity);
         kept.access = ReadSecurity(old.Get(), DACL_SECURITY_INFORMATION);
+        kept.ownerOnly = kept.access.empty() ? kept.access : OwnerOnly();
     }
     return kept;
+}
+
+// The owner needs a privilege; without it the access list alone. Nothing
+// where no list was kept: the run's file has what its folder gave it.
+void PassOnKept(HANDLE file, const Kept& kept) {
+    Handle secure;
+    if (kept.access.empty() ||
+        !secure.Reset(::ReOpenFile(file, WRITE_DAC | WRITE_OWNER | READ_CONTROL, kShareAll, 0))) {
+        return;
+    }
+    auto* security = const_cast<char*>(kept.security.data());
+    if (!::SetKernelObjectSecurity(secure.Get(), kKeptSecurity, security)) {
+        ::SetKernelObjectSecurity(secure.Get(), DACL_SECURITY_INFORMATION,
+                                  const_cast<char*>(kept.access.data()));
+    }
 }
 
 // FileBasicInfo: zero times stay as they are.
