@@ -9,15 +9,17 @@
 # the row's folder instead, made of commands and these words, each of which
 # prints what it expected and what it found: holds FILE TEXT, absent PATH,
 # only FOLDER NAME..., bits PATH MODE, same FILE COPY, is WHAT EXPECTED FOUND,
-# one_of FILE (one of the sources s0...), within SECONDS (the runs took less).
+# one_of FILE (one of the sources s0...), within SECONDS (the runs took less),
+# dressed FILE (the mode, xattr and ACL that "dress FILE..." gives in
+# a set-up), every "CHECK" (once for each run, {i} its number).
 # In argument texts "/" becomes the host's separator and {R} the row's folder.
 # Options, in any order: user (as nobody when run as root), root,
 # fsize=BYTES, tmpfs=DIR:SIZE[,OPTION...], ext4=DIR[:OPTION] (a loop-mounted
 # ext4 image; crash DIR cuts its power), noproc (no /proc mounted), notmpfile
 # (Linux: no unnamed files, as on NFS), noopenat2 (Linux: a kernel without
 # openat2), umask=MODE (the runs'), prefix=WORDS (before the program),
-# par=N (runs at once; {i} is the run's number, sources s0... differ in
-# size), kill=N (runs killed at a random moment; not with strace= or
+# nofile=N (run {i} with N+{i} descriptors at most), par=N (runs at once;
+# {i} is the run's number, sources s0... differ in size), kill=N (runs killed at a random moment; not with strace= or
 # prefix=), strace=OPTIONS, needs=COMMAND (skipped without it), room=GIB
 # (skipped with less memory free), setup=COMMAND (before the run),
 # during=COMMAND (while), split (Linux: the text is an argument list split
@@ -200,6 +202,9 @@ row source-cut-mid-copy L 'a.log=@7M;Logs/a.log=good' 'a.log,Logs/,a.log' '!hold
 row keeping-refused-still-copies L 'a.log=new;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' \
     'strace=-e inject=fchmod,fchown,utimensat,fsetxattr,fremovexattr:error=EPERM'
 row killed-mid-copy L 'a.log=@256M;Logs/a.log=old' 'a.log,Logs/,a.log' '!grep -qx old Logs/a.log || same a.log Logs/a.log' kill=20
+# Short of descriptors at each step: the target untouched, or the copy whole with all it promises.
+row few-descriptors-replace L '' 's{i},,t{i}' '!every "holds t{i} old || same s{i} t{i} && dressed t{i}" && same s4 t4' par=5 nofile=4 'setup=dress t{0..4}'
+row few-descriptors-new L '' 's{i},,t{i}' '!every "absent t{i} || { same s{i} t{i} && bits t{i} 640; }" && same s4 t4' par=5 nofile=4 umask=027
 # In place only where the write reaches the target alone and fits; links in folders others may write; /proc's links.
 row in-place-not-through-hard-link L 'a.log=new;small/Logs/a.log=old;small/h=>small/Logs/a.log' 'a.log,small/Logs/,a.log' '!holds small/h old' root \
     tmpfs=small:1M,nr_inodes=4

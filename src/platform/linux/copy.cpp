@@ -156,7 +156,7 @@ bool NoUnnamedFiles(int error) {
 bool InodeQuotaReached(int folder) {
     struct stat status;
     struct fsxattr project {};
-    const Fd readable(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const Fd readable(Opened(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
     const bool setGroup = ::fstat(folder, &status) == 0 && (status.st_mode & S_ISGID) != 0;
     // Project 0 is none; an unreadable folder's project is not known.
     if (readable.fd < 0 || ::ioctl(readable.fd, FS_IOC_FSGETXATTR, &project) != 0) {
@@ -312,9 +312,13 @@ bool LinkUnnamed(int out, int folder, const char* name) {
 }
 
 // The new name reaches the disk with its folder: a crash after the run keeps
-// the copy. Best effort: a folder the run may not read is left to the system.
-void SyncFolder(int folder) {
-    const Fd readable(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+// the copy. The folder is opened for it before the name is given, so a run
+// short of descriptors names nothing it could not sync. Best effort: a folder
+// the run may not read (-1) is left to the system.
+int OpenForSync(int folder) {
+    return Opened(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+void SyncFolder(const Fd& readable) {
     if (readable.fd >= 0) {
         ::fsync(readable.fd);
     }
@@ -398,11 +402,12 @@ Outcome NameUnnamed(int out, const Target& target, Naming naming, char (&tempora
 // unnamed file could not be named at all.
 Outcome PlaceCopy(Fd& out, const Target& target, Naming naming, TemporaryName& temporary) {
     const int folder = target.folder.fd;
+    const Fd readable(OpenForSync(folder));
     const Outcome named = temporary.text[0] == '\0'
                               ? NameUnnamed(out.fd, target, naming, temporary.text)
                               : Outcome::Pending;
     if (named == Outcome::Done) {
-        SyncFolder(folder);
+        SyncFolder(readable);
     }
     if (named != Outcome::Pending) {
         return named;
@@ -415,7 +420,7 @@ Outcome PlaceCopy(Fd& out, const Target& target, Naming naming, TemporaryName& t
         return RenameRefused(errno) ? Outcome::Refused : Outcome::Failed;
     }
     temporary.text[0] = '\0';
-    SyncFolder(folder);
+    SyncFolder(readable);
     return Outcome::Done;
 }
 

@@ -54,7 +54,7 @@ class Attributes {
   public:
     Attributes(int folder, const char* name, const struct stat& examined) {
         for (const int flags : {O_RDONLY | O_NONBLOCK | O_NOCTTY, O_PATH}) {
-            fd_.Reset(::openat(folder, name, flags | O_NOFOLLOW | O_CLOEXEC));
+            fd_.Reset(Opened(::openat(folder, name, flags | O_NOFOLLOW | O_CLOEXEC)));
             if (fd_.fd >= 0 && StillSame(fd_.fd, examined)) {
                 byName_ = flags == O_PATH ? ProcName(fd_.fd) : "";
                 return;

@@ -65,10 +65,10 @@ bool NeedsWalk(int error) {
     }
 }
 
-// Reads a small file of /proc whole; empty where it cannot.
+// Reads a small file of /proc whole; empty where it cannot (no /proc).
 std::string ReadProc(const std::string& path) {
     std::string text;
-    const Fd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const Fd file(Opened(::open(path.c_str(), O_RDONLY | O_CLOEXEC)));
     char chunk[4096];
     for (ssize_t got; file.fd >= 0 && (got = ::read(file.fd, chunk, sizeof chunk)) > 0;) {
         text.append(chunk, static_cast<size_t>(got));
