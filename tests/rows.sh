@@ -122,6 +122,9 @@ row squatters-file-keeps-nothing L 'a.log=new#600;tmp/#1777;tmp/t.log=theirs#666
     'setup=chown 1234 tmp/t.log'
 row users-file-stays-theirs L 'a.log=new#600;Logs/a.log=old#664' 'a.log,Logs/,a.log' '!holds Logs/a.log new && owns Logs/a.log 65534.664' root \
     'setup=chown 65534 Logs/a.log'
+row linked-root-file-not-shared L 'a=new#600;s=x;t/#1777;t/l=>s' 'a,t/,l' '!holds t/l new && ! $nobody cat t/l' root 'setup=setfacl -m u:65534:rw s'
+row renamed-root-file-not-shared L 'a=new#600;g/#775;g/t=old#644' 'a,g/,t' '!holds g/t new && bits g/t 600' root 'setup=chgrp 50 g'
+row renamed-root-file-not-written L 'a=new#600;m/g/#775;m/g/t=old#644' 'a,m/g/,t' '!holds m/g/t old' root tmpfs=m:1M,nr_inodes=3 'setup=chgrp 50 m/g'
 row bytes-never-decoded L $'\xff\xfe a"b\nc.log=new' $'\xff\xfe a"b\nc.log,L\x80gs/,\xff\n.log' $'L\x80gs/;L\x80gs/\xff\n.log=new;\xff\xfe a"b\nc.log=new'
 # Without /proc (a chroot, a minimal container): links, attributes and ACL as with it.
 row noproc-link-xattr-acl L 'a.log=new;s->a.log;Logs/a.log=old' 's,Logs/,a.log' \

@@ -451,10 +451,14 @@ bool LockForWriting(int fd) {
 // written through that name too (a user's hard link to a file of root's), and
 // a file that someone else owns in a folder that others may write may have
 // been put there to receive what the run copies (the kernel's
-// protected_regular rule).
-bool MayWriteInPlace(const struct stat& file, int folder) {
-    return file.st_nlink == 1 && (TrustedOwner(file.st_uid, folder, Trust::Keeping) ||
-                                  !OthersMayWrite(folder, Trust::Keeping));
+// protected_regular rule). Written in place, the file keeps who may use it,
+// which it may pass on only as a replaced file may (PassesOnAccess).
+bool MayWriteInPlace(const struct stat& file, const Target& target, const Source& source) {
+    const int folder = target.folder.fd;
+    return file.st_nlink == 1 &&
+           (TrustedOwner(file.st_uid, folder, Trust::Keeping) ||
+            !OthersMayWrite(folder, Trust::Keeping)) &&
+           PassesOnAccess(target, file, source);
 }
 
 // Whether a file of size bytes stays within the run's file-size limit, which
@@ -478,7 +482,7 @@ bool WriteInPlace(const Source& source, const Target& target) {
     struct stat status;
     const off_t size = source.status.st_size;
     if (out.fd < 0 || ::fstat(out.fd, &status) != 0 || !SameFile(status, target.status) ||
-        !MayWriteInPlace(status, target.folder.fd) || !WithinSizeLimit(size) ||
+        !MayWriteInPlace(status, target, source) || !WithinSizeLimit(size) ||
         !LockForWriting(out.fd) ||
         (size > 0 &&
          RetryOnSignal([&] { return ::fallocate(out.fd, FALLOC_FL_KEEP_SIZE, 0, size); }) != 0)) {
