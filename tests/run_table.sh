@@ -77,6 +77,13 @@ one_of() { for s in s*; do cmp -s "$s" "$1" && return; done; echo "$1: expected 
 every() { local i && for ((i = 0; i < runs; i++)); do eval "${1//\{i\}/$i}" || return; done; } # CHECK for each run {i}
 dress() { for f; do printf old >"$f" && chmod 664 "$f" && setfattr -n user.k -v 1 "$f" && setfacl -m u:1234:r "$f" || return; done; }
 dressed() { is "mode, user.k, ACL of $1" "664 1 user:1234:r--" "$(stat -c %a "$1") $(getfattr --only-values -n user.k "$1" 2>&1) $(getfacl -cpn "$1" | grep 1234)"; }
+contained() { # box/0... link to each of "$@" and this folder's secret/, in a view rooted at box (a /proc of all), reached by c
+    local n=0 l && mkdir -p "box$PWD/secret" box/proc || return
+    for l; do ln -s "$l$PWD/secret" "box/$n" && n=$((n + 1)); done
+    behind unshare -m --propagation private sh -c 'mount -t proc p box/proc && exec perl -e "chroot q(box) and chdir q(/) and sleep 30"'
+    sleep 0.3 && ln -s "/proc/$(cat "$top/pid")/root" c
+}
+inside() { for i; do same "s$i" "box$PWD/secret/t$i" || return; done; } # the copies that stayed in the view of contained
 crash() { xfs_io -x -c shutdown "$1" && umount "$1" && mount -o "$mopts" "$top/img$count" "$1"; }
 peak_kib() { # the high-water resident size of the newest live process whose command line holds $1, until it ends
     for _ in {1..500}; do pid=$(pgrep -nf "$1") && break || sleep 0.02; done

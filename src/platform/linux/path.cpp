@@ -26,10 +26,12 @@ constexpr int kMaxLinks = 40;
 
 // What a walk carries from step to step: the links followed so far, and the
 // folder that "/" stands for: the host's root (-1) until a link of /proc
-// leads into a process's view, then that process's root.
+// leads into a process's view, then that process's root, and that process's
+// folder of /proc, which "self" stands for inside its view.
 struct Walked {
     int links = 0;
     Fd root{-1};
+    Fd process{-1};
 };
 
 // The kernel refuses a text this long outright, and the walk must not reach
@@ -129,22 +131,41 @@ bool AtRoot(int folder, const Walked& walked) {
            ::fstat(walked.root.fd, &root) == 0 && SameFile(here, root);
 }
 
-// The root of the process whose /proc entry the folder is (/proc/PID, or
-// /proc/PID/fd for an open folder): where "/" leads after its links. The
-// links of /proc itself (self, thread-self, mounts) stay in the run's view:
-// the walk's root is kept (Fd -1, errno 0).
-int ProcessRoot(int folder) {
+// Whether the folder is the top of a /proc, whose own links (self,
+// thread-self, mounts) lead to the process that reads them.
+bool ProcTop(int folder) {
     constexpr ino_t kProcTop = 1;
     struct stat status;
-    if (::fstat(folder, &status) != 0) {
-        return -1;
+    return ::fstat(folder, &status) == 0 && status.st_ino == kProcTop;
+}
+
+// The /proc folder of the process whose entry the folder is (/proc/PID, or
+// /proc/PID/fd for an open folder), whose root "/" leads to after its links.
+int ProcessOf(int folder) {
+    struct stat status;
+    return ::fstatat(folder, "root", &status, AT_SYMLINK_NOFOLLOW) == 0
+               ? ::openat(folder, ".", O_PATH | O_DIRECTORY | O_CLOEXEC)
+               : ::openat(folder, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+// Whether the folder is the view's root or below it: climbing from it, the
+// view's root comes before the run's own.
+bool AtOrBelow(int folder, int root) {
+    struct stat top, here, up;
+    Fd at(::openat(folder, ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (::fstat(root, &top) != 0) {
+        return false;
     }
-    if (status.st_ino == kProcTop) {
-        errno = 0;
-        return -1;
+    for (int step = 0; step < PATH_MAX && at.fd >= 0 && ::fstat(at.fd, &here) == 0; ++step) {
+        if (SameFile(here, top)) {
+            return true;
+        }
+        at.Reset(::openat(at.fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (at.fd < 0 || ::fstat(at.fd, &up) != 0 || SameFile(up, here)) {
+            return false;
+        }
     }
-    const int root = ::openat(folder, "root", O_PATH | O_DIRECTORY | O_CLOEXEC);
-    return root >= 0 ? root : ::openat(folder, "../root", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    return false;
 }
 
 // Opens the entry the walk has reached with the caller's flags: by its name
@@ -170,19 +191,33 @@ int FollowLink(int link, const char* name, const struct stat& status, int folder
         errno = EACCES;
         return -1;
     }
-    if (InProc(link)) {
+    const bool inView = walked.root.fd >= 0;
+    if (InProc(link) && ProcTop(folder)) {
+        // The links of /proc itself stay in the run's view; inside a
+        // process's view they are that process's: "self" and "thread-self"
+        // it, the others (mounts -> self/mounts) by their text.
+        if (!inView) {
+            return ::openat(folder, name, flags | O_CLOEXEC);
+        }
+        if (std::strcmp(name, "self") == 0 || std::strcmp(name, "thread-self") == 0) {
+            return ::openat(walked.process.fd, ".", flags | O_CLOEXEC);
+        }
+    } else if (InProc(link)) {
         // What follows resolves inside that process's view: its "/" and the
-        // ".." above its root are its root, never the host's.
-        Fd root(ProcessRoot(folder));
-        if (root.fd < 0 && errno != 0) {
+        // ".." above its root are its root, never the host's. Inside a view,
+        // only a process whose root is at or below that view's root is
+        // entered: the view's /proc may show the host's processes.
+        Fd process(ProcessOf(folder));
+        Fd root(process.fd < 0 ? -1
+                               : ::openat(process.fd, "root", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (root.fd < 0 || (inView && !AtOrBelow(root.fd, walked.root.fd))) {
+            errno = root.fd < 0 ? errno : EACCES;
             return -1;
         }
         Fd entry(::openat(folder, name, flags | O_CLOEXEC));
-        if (entry.fd < 0) {
-            return -1;
-        }
-        if (root.fd >= 0) {
+        if (entry.fd >= 0) {
             walked.root.Reset(root.Release());
+            walked.process.Reset(process.Release());
         }
         return entry.Release();
     }
