@@ -152,7 +152,10 @@ bool NoUnnamedFiles(int error) {
 // Whether an inode quota that a new file in the folder counts against is used
 // up: the run's user's, the group's the file gets (the folder's where it is
 // set-group-id), or the folder's project's. A block quota leaves no room for
-// the copy in place either.
+// the copy in place either. A quota the run may not ask about (EPERM: a
+// group it is not in, and the project's, which the kernel tells root alone)
+// cannot be ruled out, so it counts as used up: the write in place reserves
+// its room first, and a block quota reached instead leaves the target whole.
 bool InodeQuotaReached(int folder) {
     struct stat status;
     struct fsxattr project {};
@@ -170,9 +173,12 @@ bool InodeQuotaReached(int folder) {
         if (type == PRJQUOTA && id == 0) {
             continue;
         }
-        if (::syscall(SYS_quotactl_fd, folder, QCMD(Q_GETQUOTA, type), id, &quota) == 0 &&
-            ((quota.dqb_ihardlimit != 0 && quota.dqb_curinodes >= quota.dqb_ihardlimit) ||
-             (quota.dqb_isoftlimit != 0 && quota.dqb_curinodes >= quota.dqb_isoftlimit))) {
+        if (::syscall(SYS_quotactl_fd, folder, QCMD(Q_GETQUOTA, type), id, &quota) != 0) {
+            if (errno == EPERM) {
+                return true;
+            }
+        } else if ((quota.dqb_ihardlimit != 0 && quota.dqb_curinodes >= quota.dqb_ihardlimit) ||
+                   (quota.dqb_isoftlimit != 0 && quota.dqb_curinodes >= quota.dqb_isoftlimit)) {
             return true;
         }
     }
