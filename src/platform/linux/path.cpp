@@ -4,6 +4,22 @@
 // time, each step from the descriptor of the step before, so the path cannot
 // be switched between steps. The walk follows a link only when the run may
 // trust both the link and the folder that holds it (MayFollow).
+//
+// The one rule of a privileged run, which every trust check of this host
+// applies: whoever may change a folder's entries decides what stands at a
+// name in it, whoever owns what stands there. A folder's entries are its
+// owner's to change, and its group's and everyone's as its mode grants (an
+// ACL's entries show in its group bits), as far as the file system's report
+// can be believed: a FUSE mount's owners only where root or the run's user
+// mounted it (VouchesForOwners), a user namespace's only as its map allows
+// (OverflowUid: the overflow uid stands for everyone unmapped, and is trusted
+// for following alone). So a link is followed (MayFollow), and an old target
+// passes on its owner, mode and ACL, kept on the copy or by being written in
+// place (Squatted, PassesOnAccess, MayWriteInPlace), only where nobody but
+// root and the run's user could have put it there (OthersMayWrite,
+// TrustedOwner); anywhere else an old target passes on no access wider than
+// the source's. A process's view, once entered through /proc, is such a
+// folder too: its /proc leads no further than its root (FollowLink).
 #include "host.h"
 
 #include <algorithm>
