@@ -18,8 +18,9 @@
 # ext4 image; crash DIR cuts its power), noproc (no /proc mounted), notmpfile
 # (Linux: no unnamed files, as on NFS), noopenat2 (Linux: a kernel without
 # openat2), umask=MODE (the runs'), prefix=WORDS (before the program),
-# nofile=N (run {i} with N+{i} descriptors at most), par=N (runs at once;
-# {i} is the run's number, sources s0... differ in size), kill=N (runs killed at a random moment; not with strace= or
+# nofile=N (run {i} with N+{i} descriptors at most, none inherited),
+# par=N (runs at once; {i} is the run's number, sources s0... differ in
+# size), kill=N (runs killed at a random moment; not with strace= or
 # prefix=), strace=OPTIONS, needs=COMMAND (skipped without it), room=GIB
 # (skipped with less memory free), setup=COMMAND (before the run),
 # during=COMMAND (while), split (Linux: the text is an argument list split

@@ -74,6 +74,7 @@ grants() { is "extended ACL of $1" "$2" "$(getfacl -cpEn -- "$1" | grep -Ev '^((
 within() { is "seconds the run took" "under $1" "$( ((SECONDS - began < $1)) && echo "under $1" || echo $((SECONDS - began)))"; }
 same() { cmp -s -- "$1" "$2" || { echo "$2: expected the bytes of $1, found $(stat -c %s -- "$2" 2>&1) other bytes" && false; }; }
 one_of() { for s in s*; do cmp -s "$s" "$1" && return; done; echo "$1: expected one whole source, found a mix" && false; }
+close_inherited() { local f; for f in /proc/$BASHPID/fd/*; do f=${f##*/} && ((f > 2)) && eval "exec $f>&-"; done; } # all but 0-2
 every() { local i && for ((i = 0; i < runs; i++)); do eval "${1//\{i\}/$i}" || return; done; } # CHECK for each run {i}
 dress() { for f; do printf old >"$f" && chmod 664 "$f" && setfattr -n user.k -v 1 "$f" && setfacl -m u:1234:r "$f" || return; done; }
 dressed() { is "mode, user.k, ACL of $1" "664 1 user:1234:r--" "$(stat -c %a "$1") $(getfattr --only-values -n user.k "$1" 2>&1) $(getfacl -cpn "$1" | grep 1234)"; }
@@ -156,7 +157,7 @@ start() { # starts run $1 of the row in the background
     local t=${text//\{i\}/$1}
     if [ "$host" = L ]; then
         arguments=("$t") && [ -n "$splitargs" ] && split '|' "$t" && arguments=("${parts[@]}")
-        (umask "${runmask:-$(umask)}" && exec $prefix ${nofile:+prlimit --nofile=$((nofile + $1))} ${preload:+env "LD_PRELOAD=$preload"} "$exe" "${arguments[@]}") >"$top/out.$1" 2>&1 &
+        (umask "${runmask:-$(umask)}" && { [ -z "$nofile" ] || close_inherited; } && exec $prefix ${nofile:+prlimit --nofile=$((nofile + $1))} ${preload:+env "LD_PRELOAD=$preload"} "$exe" "${arguments[@]}") >"$top/out.$1" 2>&1 &
     else
         [ -z "$whole" ] && t="\"Z:${exe//\//\\}\" $t"
         TARVIK_FAULT=$point TARVIK_COUNTS=${sweeping:+Z:${dir//\//\\}\\counts} TARVIK_COMMAND_LINE=$t TARVIK_PROGRAM=$app TARVIK_HOLD=$hold TARVIK_LOG=$log $prefix wine "$launcher" >"$top/out.$1" 2>&1 &
