@@ -510,26 +510,28 @@ namespace platform {
 
 bool CopyOneFile(const Text& sourcePath, const Text& targetPath) {
     using namespace host;
-    Source source;
-    Target target;
-    if (!OpenSource(sourcePath, source) || !ClassifyTarget(targetPath, source.status, target)) {
-        return false;
-    }
-    // A folder that keeps its names takes a new target only linked straight
-    // from the unnamed file, and an existing one only in place.
-    const bool keepsNames = KeepsItsNames(target.folder.fd);
-    if (keepsNames && target.standing != Standing::Absent) {
-        return target.standing == Standing::Regular && WriteInPlace(source, target);
-    }
-    Outcome outcome =
-        CopyBeside(source, target, keepsNames ? Naming::UnnamedOnly : Naming::Unnamed);
-    if (outcome == Outcome::Unnameable && !keepsNames) {
-        outcome = CopyBeside(source, target, Naming::Named);
-    }
-    if (outcome == Outcome::Refused && target.standing == Standing::Regular) {
-        return WriteInPlace(source, target);
-    }
-    return outcome == Outcome::Done;
+    return ShortOfDescriptors(false, [&] {
+        Source source;
+        Target target;
+        if (!OpenSource(sourcePath, source) || !ClassifyTarget(targetPath, source.status, target)) {
+            return false;
+        }
+        // A folder that keeps its names takes a new target only linked straight
+        // from the unnamed file, and an existing one only in place.
+        const bool keepsNames = KeepsItsNames(target.folder.fd);
+        if (keepsNames && target.standing != Standing::Absent) {
+            return target.standing == Standing::Regular && WriteInPlace(source, target);
+        }
+        Outcome outcome =
+            CopyBeside(source, target, keepsNames ? Naming::UnnamedOnly : Naming::Unnamed);
+        if (outcome == Outcome::Unnameable && !keepsNames) {
+            outcome = CopyBeside(source, target, Naming::Named);
+        }
+        if (outcome == Outcome::Refused && target.standing == Standing::Regular) {
+            return WriteInPlace(source, target);
+        }
+        return outcome == Outcome::Done;
+    });
 }
 
 } // namespace platform

@@ -3,7 +3,8 @@
 // convention throughout the host: a call gives a descriptor (-1 on failure)
 // or a bool, and errno says why it failed; only the step that places the copy
 // names its outcomes, since the caller's next step depends on which. A
-// descriptor the run cannot have is the one exception (Opened).
+// descriptor the run cannot have is the one exception (Opened), and it never
+// leaves the host.
 #pragma once
 
 #include <cerrno>
@@ -44,20 +45,26 @@ struct Fd {
     int fd;
 };
 
-// A descriptor the run cannot have (EMFILE, ENFILE) ends the copy as memory
-// it cannot have does: by an exception, which the core's step catches, every
-// descriptor closed and a temporary name removed on the way out, so the target
-// stays as it was. The steps that are otherwise best effort (the old file's
-// attributes and ACL, the folder's default ACL, the folder's sync, what /proc
-// tells) open through this: passing over a want of descriptors there would
-// place a copy that promises less. EACCES, ENOTSUP and the like keep each
-// step's own fallback.
+// A descriptor the run cannot have (EMFILE, ENFILE) ends the step at once:
+// by an exception that the host's entry point turns into its failure
+// (ShortOfDescriptors), every descriptor closed and a temporary name removed
+// on the way out, so the target stays as it was; the core sees a value. The steps that are
+// otherwise best effort (the old file's attributes and ACL, the folder's default ACL, the folder's
+// sync, what /proc tells) open through this: passing over a want of descriptors there would place a
+// copy that promises less. EACCES, ENOTSUP and the like keep each step's own fallback.
 struct NoDescriptor {};
 inline int Opened(int fd) {
     if (fd < 0 && (errno == EMFILE || errno == ENFILE)) {
         throw NoDescriptor{};
     }
     return fd;
+}
+template <typename Failed, typename Step> Failed ShortOfDescriptors(Failed failed, Step step) {
+    try {
+        return step();
+    } catch (const NoDescriptor&) {
+        return failed;
+    }
 }
 
 inline bool SameFile(const struct stat& a, const struct stat& b) {

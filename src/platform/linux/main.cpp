@@ -50,18 +50,22 @@ Text ArgumentText() {
 }
 
 Presence TestPresence(const Text& path) {
-    const host::Fd entry(host::Open(path, O_PATH));
-    if (entry.fd >= 0) {
-        return Presence::Present;
-    }
-    return errno == ENOENT || errno == ENOTDIR ? Presence::Absent : Presence::Failed;
+    return host::ShortOfDescriptors(Presence::Failed, [&] {
+        const host::Fd entry(host::Open(path, O_PATH));
+        if (entry.fd >= 0) {
+            return Presence::Present;
+        }
+        return errno == ENOENT || errno == ENOTDIR ? Presence::Absent : Presence::Failed;
+    });
 }
 
 bool CreateOneFolder(const Text& path) {
-    const Text::size_type last = path.find_last_not_of('/');
-    Text name;
-    const host::Fd folder(last == Text::npos ? -1 : host::OpenFolderOf(path, last + 1, name));
-    return folder.fd >= 0 && ::mkdirat(folder.fd, name.c_str(), 0777) == 0;
+    return host::ShortOfDescriptors(false, [&] {
+        const Text::size_type last = path.find_last_not_of('/');
+        Text name;
+        const host::Fd folder(last == Text::npos ? -1 : host::OpenFolderOf(path, last + 1, name));
+        return folder.fd >= 0 && ::mkdirat(folder.fd, name.c_str(), 0777) == 0;
+    });
 }
 
 void EndRun() {
