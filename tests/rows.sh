@@ -125,14 +125,17 @@ row in-place-runs-take-turns W 'Logs/#555;Logs/t.log=old' 's{i},Logs/,t.log' '!o
 row mount-point-not-in-place W 'a.log=new;Logs/a.log=old;b=old' 'a.log,Logs/,a.log' '!holds Logs/a.log old' root 'setup=mount --bind b Logs/a.log'
 row read-only-source-renamed W 'a.log=new#444;Logs/a.log=old' 'a.log,Logs/,a.log' '!holds Logs/a.log new && [ "$(stat -c %i Logs/a.log)" != "$(cat ../ino)" ]' user 'setup=stat -c %i Logs/a.log >../ino'
 row mixed-separators W 'a.log=new' '"{P}" a.log,Logs/A\B/,a.log' 'Logs/;Logs/A/;Logs/A/B/;Logs/A/B/a.log=new;a.log=new' cmd
-row beyond-260-characters W "$(rep 30 abcdefghij/)a.log=new" "$(rep 30 abcdefghij/)a.log,$(rep 30 klmnopqrst/),a.log" "!holds $(rep 30 klmnopqrst/)a.log new"
+long=$(rep 30 abcdefghij/)a.log
+row beyond-260-characters W "$long=new" "$long,$(rep 30 klmnopqrst/),a.log" "!holds $(rep 30 klmnopqrst/)a.log new"
 row blank-ended-level W 'a.log=new' 'a.log,Logs /Sub/,a.log' 'Logs /;Logs /Sub/;Logs /Sub/a.log=new;a.log=new'
 # Every failure point (TARVIK_SWEEP=1): the target old or new whole (in place, partial only where a
-# write failed), the old one where the copy's flush fails, nothing beside, and no waiting. And one
+# write failed), the old one where the copy's flush fails, nothing beside, and no waiting. The new
+# target's source lies beyond 260 characters, so that the run reads it itself, where the replace
+# and the live log go through CopyFileA (as on Windows: its writer shares reading). And one
 # point picked: every pid's first own name planted, the run's (its second CreateFileW, after the
 # target's) answering access denied, as Windows answers for a file marked for deletion but still
 # held; the name stands, so the next one takes the copy, not the target in place.
-row sweep-new-target W 'a.log=@100000;Logs/' 'a.log,Logs/,a.log' '!{ absent Logs/a.log || same a.log Logs/a.log; } && within 10' sweep
+row sweep-new-target W "$long=@100000;Logs/" "$long,Logs/,a.log" "!{ absent Logs/a.log || same $long Logs/a.log; } && within 10" sweep
 row sweep-replace W 'a.log=@100000;Logs/a.log=old' 'a.log,Logs/,a.log' '!{ holds Logs/a.log old || { [[ ${fault-} != FlushFileBuffers\ 1\ * ]] && same a.log Logs/a.log; }; } && within 10' sweep
 row sweep-live-log W 'a.log=;Logs/a.log=old' 'a.log,Logs/,a.log' '!{ holds Logs/a.log old || { [[ ${fault-} != FlushFileBuffers\ 1\ * ]] && holds Logs/a.log early; }; } && within 10' log=a.log sweep
 row sweep-in-place W 'a.log=@100000;Logs/#555;Logs/a.log=old' 'a.log,Logs/,a.log' '!{ holds Logs/a.log old || same a.log Logs/a.log || [[ ${fault-} == @(ReadFile|WriteFile|SetEndOfFile)* ]]; } && within 10' user sweep

@@ -99,9 +99,13 @@ bool NameTaken(const platform::Text& name, DWORD error) {
 // run has: the disk is full, the source is missing, or it is encrypted and
 // the folder takes no encrypted file (FAT, exFAT, many SMB shares). An
 // encrypted source is never written out decrypted, which Windows makes an
-// explicit choice. Any other failure (the source's writer holds it open, a
-// path beyond 260 characters, which the narrow calls do not take) reads the
-// source through the run's own handle instead.
+// explicit choice. Any other failure reads the source through the run's own
+// handle instead: that answers a path beyond 260 characters, which the narrow
+// calls do not take even where long paths are enabled
+// (ERROR_FILENAME_EXCED_RANGE). A log its writer still holds is no such
+// failure: CopyFileA copies a source whose writer shares reading, and one
+// whose writer does not share reading (ERROR_SHARING_VIOLATION) keeps the
+// read out as well.
 bool CopyLost(DWORD error) {
     return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ||
            error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
@@ -335,9 +339,10 @@ Outcome CopyByName(const platform::Text& source, OwnCopy& copy, BY_HANDLE_FILE_I
 }
 
 // Fills the run's own file and puts it on disk, through a writer held from
-// the start. Where CopyFileA refuses the source (its writer still holds it, a
-// long path), the source is read with full sharing into the run's file, with
-// its attributes and last-write time as CopyFileA gives them.
+// the start. Where CopyFileA cannot take the source (a name the code page
+// cannot hold, a path beyond 260 characters: CopyByName, CopyLost), the
+// source is read with full sharing into the run's file, with its attributes
+// and last-write time as CopyFileA gives them.
 Outcome FillCopy(const platform::Text& source, OwnCopy& copy, const FILETIME& created) {
     BY_HANDLE_FILE_INFORMATION info;
     Handle in; // the source, where the run reads it itself
