@@ -27,8 +27,10 @@
 # log kept open for writing during the run, "early" written before, "late"
 # after), x86 (Windows: only the x86 exe's table under the Windows-like Wine;
 # the examples carry that exe), sweep (Windows: with TARVIK_SWEEP=1 the row
-# once more per failure point of Tarvik.exe, faults.c; with fault="CALL N
-# ERROR once|on" before it, once at that point alone). Every run must end by
+# once more per failure point of Tarvik.exe, bed/faults.c; with fault="CALL N
+# ERROR once|on" before it, once at that point alone). A Windows row with
+# hold= or a file at its target runs once more for the x64 exe, as NAME[posix],
+# with current Windows' POSIX rename and delete (bed/posix.c). Every run must end by
 # itself, print nothing and exit 0, and no temporary file may stay behind.
 # "sweep SCENARIO 'before' 'text' TARGET PARTIAL [option ...]" (Linux) runs a
 # scenario once per failure point of its run under strace (run_table.sh);
@@ -114,6 +116,7 @@ row noproc-unreadable-old-target L 'a.log=new;Logs/a.log=old#260' 'a.log,Logs/,a
 # Windows: the copy takes the target's place in one rename, and nothing else is touched.
 row link-source-to-target-name W 'Logs/a.log=old;Logs/l->a.log' 'Logs/a.log,Logs/,l' 'Logs/;Logs/a.log=old;Logs/l=old'
 row open-target-renamed-over W 'a.log=new;Logs/a.log=old' 'a.log,Logs/,a.log' '!holds Logs/a.log new && [ "$(stat -c %i Logs/a.log)" != "$(cat ../ino)" ]' 'hold=Logs\a.log|1000|7' 'setup=stat -c %i Logs/a.log >../ino'
+row held-target-waited W 'a.log=new;Logs/a.log=old' 'a.log,Logs/,a.log' '!holds Logs/a.log new && holds old old' 'hold=Logs\a*|1000|1' 'setup=ln Logs/a.log old'
 row mapped-target-whole W 'a.log=NEW;Logs/#555;Logs/a.log=OLD-OLD-OLD-OLD-OLD' 'a.log,Logs/,a.log' '!holds Logs/a.log OLD-OLD-OLD-OLD-OLD' user 'hold=Logs\a.log|2000|15'
 # Regression guards that only reading checks: under Wine a handle's ReOpenFile, rename and delete act on
 # whatever now carries the file's name, not on the file held, so these pass there without showing the defence.

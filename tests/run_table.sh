@@ -5,11 +5,15 @@
 # TARVIK_ROWS=root runs only the rows that need root, =plain the others;
 # TARVIK_ONLY=REGEX only the rows whose name matches. TARVIK_WINE=windows runs
 # Tarvik.exe under a Wine that behaves as Windows where the installed one is
-# kinder (windows_wine.sh); TARVIK_SWEEP=1 runs the rows marked sweep once
-# more for each failure point of Tarvik.exe (faults.c). Exits 1 when a row
-# failed, 77 when rows were skipped and none failed.
+# kinder (bed/windows_wine.sh); TARVIK_SWEEP=1 runs the rows marked sweep
+# once more for each failure point of Tarvik.exe (bed/faults.c). The x64
+# exe's rows that hold a file open or replace a target run twice: as stock
+# Wine answers, as Windows does without the POSIX rename and delete (older
+# Windows; FAT32, exFAT, SMB), and on current Windows' POSIX path
+# (bed/posix.c), named NAME[posix]. Exits 1 when a row failed, 77 when rows were skipped and
+# none failed.
 set -u
-host=$1 program=$(realpath "$2") launcher=${3:+$(realpath "$3")} failures=0 count=0 skipped=0 swept_points=0
+host=$1 program=$(realpath "$2") launcher=${3:+$(realpath "$3")} failures=0 count=0 skipped=0 swept_points=0 posix_rows=0
 tests=$(realpath "$(dirname "$0")")
 top=$(mktemp -d "${TMPDIR:-/tmp}/tarvik-tests.XXXXXX")
 cleanup() {
@@ -22,21 +26,16 @@ trap cleanup EXIT
 # not looser rights on the checkout's folders.
 chmod 711 "$top" && mkdir "$top/bin" && cp "$program" ${launcher:+"$launcher"} "$top/bin/" && chmod -R a+rX "$top/bin"
 printf '#!/bin/sh\nmount -t tmpfs noproc /proc && exec "$@"\n' >"$top/bin/noproc" && chmod 755 "$top/bin/noproc"
-if [ "$host" = W ] && [ -n "${TARVIK_SWEEP:-}" ]; then # the sweep's copy: kernel32 and advapi32 through faults.c
-    p=x86_64-w64-mingw32- && ${p}gcc -c -O1 -w -o "$top/faults.o" "$tests/faults.c" && wrapped=" $(${p}nm "$top/faults.o" | sed -n 's/.* T F_//p' | tr '\n' ' ')" || exit 1
-    for lib in KERNEL32 ADVAPI32; do
-        ${p}objdump -p "$program" | sed -n "/DLL Name: $lib/,/^\$/s/^\t[0-9a-f]*\t *[0-9]*  //p" | while read -r f; do
-            [[ $wrapped == *" $f "* ]] && echo "$f=F_$f" || echo "$f=${lib,,}.$f"; done | sed 1iEXPORTS >"$top/$lib.def" &&
-            ${p}gcc -shared -o "$top/bin/FAULT${lib:0:1}32.dll" "$top/faults.o" "$top/$lib.def" || exit 1
-    done
-    perl -0777 -pe 's/KERNEL32\.dll\0/FAULTK32.dll\0/ && s/ADVAPI32\.dll\0/FAULTA32.dll\0/ or die' "$program" >"$top/bin/faults.exe" && chmod -R a+rX "$top/bin"
+# Windows (x64): the copies on current Windows' POSIX path, and the sweep's (bed/build.sh).
+if [ "$host" = W ] && [ "${TARVIK_ARCH:-x64}" = x64 ]; then
+    bash "$tests/bed/build.sh" "$program" "$top/bin" ${TARVIK_SWEEP:+sweep} && chmod -R a+rX "$top/bin" || exit 1
 fi
 # The errors each call fails with in the sweep (else access denied and sharing violation): as Windows, FAT, SMB answer there.
 declare -A errors=([CreateFileW]="5 32 112" [CopyFileA]="5 32 112 206" [ReadFile]="33 64" [WriteFile]="112 64" [FlushFileBuffers]=112
     [SetEndOfFile]="1224 112" [LockFileEx]=33 [SetFileInformationByHandle]="5 32 87 50" [MoveFileExW]="5 50" [GetFileInformationByHandle]=87)
 [ "$(id -u)" = 0 ] && root=1 || root=
 if [ "$host" = W ] && [ "${TARVIK_WINE:-}" = windows ]; then
-    sh "$tests/windows_wine.sh" "$top/winelike" && PATH=$top/winelike/bin:$PATH || exit 1
+    sh "$tests/bed/windows_wine.sh" "$top/winelike" && PATH=$top/winelike/bin:$PATH || exit 1
 fi
 nobody="setpriv --reuid=65534 --regid=65534 --clear-groups" # Wine as nobody: a prefix of its own
 [ -n "$root" ] && [ "$host" = W ] &&
@@ -78,6 +77,9 @@ opened_by_run() { # waits until a run in this row's folder holds $1 open
 lease() { # holds a write lease on $1 in the background; writes "ready" when a reader breaks it
     perl -MFcntl -e '$SIG{IO} = sub { print F "ready"; exit }; open(F, "+<", $ARGV[0]) && fcntl(F, 1024, F_WRLCK) && open(G, ">", "$ARGV[0].leased") && sleep 9' "$1" &
     for _ in {1..100}; do [ -e "$1.leased" ] && break || sleep 0.05; done
+}
+replaces() { # a file, not a link, stands at the target
+    local IFS=, f t && read -r -a f <<<"$text" && t=${f[1]-} && t=${t//\{R\}/$dir}${f[2]-} && [ -n "${f[2]-}" ] && [ -f "$t" ] && [ ! -L "$t" ]
 }
 entry_path() { local p=${1%%[=|]*} && p=${p%%->*} && printf '%s' "${p%/}"; }
 build() { # the tree in the current folder
@@ -167,8 +169,9 @@ runs() { # starts the row's runs, then waits for each to end by itself, quietly,
 }
 
 row() { # name hosts before text after options...
-    local args=("$@") tries=${tries:-0} name=$1 hosts=$2 before=$3 after=$5 line=${fault:+${line-}} runs=1 rounds=1
-    local killing= during= setup= skip= tmpfs= ext4= chown= runmask= sweeping= fault=${fault-} preload=
+    local args=("$@") tries=${tries:-0} name=$1 hosts=$2 before=$3 after=$5 again=${fault-}${posix-} runs=1 rounds=1
+    local line=${again:+${line-}}
+    local killing= during= setup= skip= tmpfs= ext4= chown= runmask= sweeping= fault=${fault-} preload= posix=${posix-} twin=
     line=${line:-${BASH_LINENO[0]}} text=$4 splitargs= whole= app= hold= log= prefix="timeout -k 5 60" exe=$program modes=()
     shift 5
     [[ $hosts == *$host* ]] || return 0
@@ -202,6 +205,7 @@ row() { # name hosts before text after options...
         app=*) app=${option#*=} ;; hold=*) hold=${option#*=} ;; log=*) log=${option#*=} ;; fault=*) fault=${option#*=} ;;
         esac
     done
+    [ -n "$posix" ] && exe=$top/bin/posix-${exe##*/} name+=[posix] && [ -z "$fault" ] && posix_rows=$((posix_rows + 1))
     [ -n "$tmpfs" ] && [ -z "$skip" ] && mkdir -p "${tmpfs%:*}" && ! mount -t tmpfs -o "size=${tmpfs#*:}" tarvik "${tmpfs%:*}" 2>/dev/null && skip="cannot mount a file system here"
     mopts=loop${ext4#"${ext4%%:*}"} && mopts=${mopts/:/,}
     [ -n "$ext4" ] && [ -z "$skip" ] && mkdir -p "${ext4%%:*}" && ! { truncate -s 32M "$top/img$count" &&
@@ -215,6 +219,7 @@ row() { # name hosts before text after options...
     [ -n "$setup" ] && ! (eval "$setup") && setup_failed "$setup" && cd "$top" && return
     [ -n "$chown" ] && chown -R 65534:65534 .
     for ((m = 0; m < ${#modes[@]}; m += 2)); do chmod "${modes[m]}" "${modes[m + 1]}"; done
+    [[ $host$whole$posix${fault-} = W && ${TARVIK_ARCH:-x64} = x64 ]] && { [ -n "$hold" ] || replaces; } && twin=1
     if [ "$host" = W ]; then # a whole command line is written with the host's separator
         [ -n "$whole" ] || text=${text//\//\\}
         text=${text//\{R\}/Z:${dir//\//\\}} app=${app//\{R\}/Z:${dir//\//\\}}
@@ -239,6 +244,7 @@ row() { # name hosts before text after options...
     cd "$top" && [ -z "$tmpfs" ] || umount "$dir/${tmpfs%:*}"
     [ -z "$ext4" ] || umount "$dir/${ext4%%:*}"
     [ -n "$sweeping" ] && [ -z "${fault-}" ] && fault_points "${args[@]}"
+    [ -z "$twin" ] || posix=1 row "${args[@]}"
 }
 
 fault_points() { # Windows: the row once more for each call the first run made: failing once and from then on, with each error
@@ -246,7 +252,7 @@ fault_points() { # Windows: the row once more for each call the first run made: 
     while read -r calls call; do for ((nth = 1; nth <= calls; nth++)); do for error in ${errors[$call]:-5 32}; do
         for mode in once on; do points=$((points + 1)) && fault="$call $nth $error $mode" row "$@"; done
     done; done; done < <(sort "$dir/counts" | uniq -c)
-    echo "$1: $points failure points swept" && swept_points=$((swept_points + points))
+    echo "$1${posix:+[posix]}: $points failure points swept" && swept_points=$((swept_points + points))
 }
 
 # A sweep runs one scenario once per failure point: each file call of the run
@@ -286,7 +292,7 @@ swept() { # the target is the old file or the new copy, whole; beside it only it
 
 # shellcheck source=rows.sh
 . "$tests/rows.sh"
-echo "$count rows ($swept_points of them failure points swept), $skipped skipped, $failures failed"
+echo "$count rows ($swept_points of them failure points swept, $posix_rows on the POSIX path), $skipped skipped, $failures failed"
 # 77: CTest reports the table as skipped, so skipped rows show in its summary.
 [ "$failures" = 0 ] || exit 1
 [ "$skipped" = 0 ] || exit 77

@@ -222,12 +222,14 @@ bool ReopenOwnCopy(const OwnCopy& copy, DWORD access, Handle& step) {
 }
 
 // Older MinGW headers name these classes only for newer systems' builds.
+// Both are Windows 10 1607's and later's (on NTFS: FAT32, exFAT and SMB
+// answer invalid parameter), the delete's flag that ignores read-only 1809's.
 constexpr auto kDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
 constexpr auto kRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
 
 // Removes the run's own file through the handle that holds the right to.
-// POSIX semantics (Windows 10 1809 and later, on NTFS) free the name at once
-// and ignore read-only; elsewhere the plain mark, after read-only is cleared.
+// POSIX semantics (kDispositionInfoEx) free the name at once and ignore
+// read-only; elsewhere the plain mark, after read-only is cleared.
 // Either way the file goes when its last handle closes, a scanner's included.
 void DiscardCopy(OwnCopy& copy) {
     if (copy.file.Get() != INVALID_HANDLE_VALUE && copy.deleter.Get() == INVALID_HANDLE_VALUE) {
@@ -380,8 +382,8 @@ bool HolderDenied(const platform::Text& target, bool posix) {
 }
 
 // Renames the run's file through its handle over the target. POSIX
-// semantics (Windows 10 1809 and later, on NTFS) replace a target that a
-// viewer holds open with delete sharing; elsewhere the plain replace, and
+// semantics (kRenameInfoEx) replace a target that a viewer holds open with
+// delete sharing; elsewhere the plain replace, and
 // where a file system takes no rename by handle, the rename by name. The new
 // name is the target's full path as the system resolves it (a trailing dot
 // or blank dropped, as every open of that path does), written verbatim. A
@@ -410,8 +412,8 @@ bool RenameCopy(HANDLE deleter, const platform::Text& copyName, const platform::
     if (::SetFileInformationByHandle(deleter, kRenameInfoEx, rename, size)) {
         return true;
     }
-    // Invalid parameter: no POSIX semantics (before Windows 10 1809; FAT,
-    // exFAT, SMB, ReFS on Server 2022; Wine): the plain replace.
+    // Invalid parameter: no POSIX semantics (older Windows; FAT, exFAT, SMB,
+    // ReFS on Server 2022; Wine): the plain replace.
     if (!Denied(::GetLastError())) {
         posix = false;
         rename->Flags = 0;
