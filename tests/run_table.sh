@@ -5,11 +5,15 @@
 # TARVIK_ROWS=root runs only the rows that need root, =plain the others;
 # TARVIK_ONLY=REGEX only the rows whose name matches. TARVIK_WINE=windows runs
 # Tarvik.exe under a Wine that behaves as Windows where the installed one is
-# kinder (windows_wine.sh); TARVIK_SWEEP=1 runs the rows marked sweep once
-# more for each failure point of Tarvik.exe (faults.c). Exits 1 when a row
-# failed, 77 when rows were skipped and none failed.
+# kinder (bed/windows_wine.sh); TARVIK_SWEEP=1 runs the rows marked sweep
+# once more for each failure point of Tarvik.exe (bed/faults.c). The x64
+# exe's rows that hold a file open or replace a target run twice: as stock
+# Wine answers, as Windows does without the POSIX rename and delete (older
+# Windows; FAT32, exFAT, SMB), and on current Windows' POSIX path
+# (bed/posix.c), named NAME[posix]. Exits 1 when a row failed, 77 when rows were skipped and
+# none failed.
 set -u
-host=$1 program=$(realpath "$2") launcher=${3:+$(realpath "$3")} failures=0 count=0 skipped=0 swept_points=0
+host=$1 program=$(realpath "$2") launcher=${3:+$(realpath "$3")} failures=0 count=0 skipped=0 swept_points=0 posix_rows=0
 tests=$(realpath "$(dirname "$0")")
 top=$(mktemp -d "${TMPDIR:-/tmp}/tarvik-tests.XXXXXX")
 cleanup() {
@@ -23,14 +27,9 @@ trap cleanup EXIT
 # not looser rights on the checkout's folders.
 chmod 711 "$top" && mkdir "$top/bin" && cp "$program" ${launcher:+"$launcher"} "$top/bin/" && chmod -R a+rX "$top/bin"
 printf '#!/bin/sh\nmount -t tmpfs noproc /proc && exec "$@"\n' >"$top/bin/noproc" && chmod 755 "$top/bin/noproc"
-if [ "$host" = W ] && [ -n "${TARVIK_SWEEP:-}" ]; then # the sweep's copy: kernel32 and advapi32 through faults.c
-    p=x86_64-w64-mingw32- && ${p}gcc -c -O1 -w -o "$top/faults.o" "$tests/faults.c" && wrapped=" $(${p}nm "$top/faults.o" | sed -n 's/.* T F_//p' | tr '\n' ' ')" || exit 1
-    for lib in KERNEL32 ADVAPI32; do
-        ${p}objdump -p "$program" | sed -n "/DLL Name: $lib/,/^\$/s/^\t[0-9a-f]*\t *[0-9]*  //p" | while read -r f; do
-            [[ $wrapped == *" $f "* ]] && echo "$f=F_$f" || echo "$f=${lib,,}.$f"; done | sed 1iEXPORTS >"$top/$lib.def" &&
-            ${p}gcc -shared -o "$top/bin/FAULT${lib:0:1}32.dll" "$top/faults.o" "$top/$lib.def" || exit 1
-    done
-    perl -0777 -pe 's/KERNEL32\.dll\0/FAULTK32.dll\0/ && s/ADVAPI32\.dll\0/FAULTA32.dll\0/ or die' "$program" >"$top/bin/faults.exe" && chmod -R a+rX "$top/bin"
+# Windows (x64): the copies on current Windows' POSIX path, and the sweep's (bed/build.sh).
+if [ "$host" = W ] && [ "${TARVIK_ARCH:-x64}" = x64 ]; then
+    bash "$tests/bed/build.sh" "$program" "$top/bin" ${TARVIK_SWEEP:+sweep} && chmod -R a+rX "$top/bin" || exit 1
 fi
 # The sweep's tables: the errors each call fails with (else the default), as
 # each host's file systems answer there; the points that may leave the run's
@@ -44,7 +43,7 @@ else
 fi
 [ "$(id -u)" = 0 ] && root=1 || root=
 if [ "$host" = W ] && [ "${TARVIK_WINE:-}" = windows ]; then
-    sh "$tests/windows_wine.sh" "$top/winelike" && PATH=$top/winelike/bin:$PATH || exit 1
+    sh "$tests/bed/windows_wine.sh" "$top/winelike" && PATH=$top/winelike/bin:$PATH || exit 1
 fi
 nobody="setpriv --reuid=65534 --regid=65534 --clear-groups" # Wine as nobody: a prefix of its own
 [ -n "$root" ] && [ "$host" = W ] &&
@@ -102,6 +101,9 @@ opened_by_run() { # waits until a run in this row's folder holds $1 open
 lease() { # holds a write lease on $1 in the background; writes "ready" when a reader breaks it
     perl -MFcntl -e '$SIG{IO} = sub { print F "ready"; exit }; open(F, "+<", $ARGV[0]) && fcntl(F, 1024, F_WRLCK) && open(G, ">", "$ARGV[0].leased") && sleep 9' "$1" &
     for _ in {1..100}; do [ -e "$1.leased" ] && break || sleep 0.05; done
+}
+replaces() { # a file, not a link, stands at the target
+    local IFS=, f t && read -r -a f <<<"$text" && t=${f[1]-} && t=${t//\{R\}/$dir}${f[2]-} && [ -n "${f[2]-}" ] && [ -f "$t" ] && [ ! -L "$t" ]
 }
 entry_path() { local p=${1%%[=|]*} && p=${p%%->*} && printf '%s' "${p%/}"; }
 build() { # the tree in the current folder
@@ -199,7 +201,7 @@ row() { # name hosts before text after options...; a row marked refused must be 
 }
 table_row() {
     local args=("$@") tries=${tries:-0} name=$1 hosts=$2 before=$3 after=$5 line=${at:-${BASH_SOURCE[2]#"$tests"/}:${BASH_LINENO[1]}} runs=1 rounds=1
-    local killing= during= setup= skip= tmpfs= ext4= chown= runmask= sweeping= point= preload= bad= nofile=
+    local killing= during= setup= skip= tmpfs= ext4= chown= runmask= sweeping= point= preload= bad= nofile= posix=${posix-} twin=
     local timeout="timeout -k 5 60" noproc= as_user= fsize= strace= words=
     text=$4 splitargs= whole= app= hold= log= exe=$program modes=()
     shift 5
@@ -250,6 +252,7 @@ table_row() {
     local c n e m && read -r c n e m <<<"$point" && [ "$m" = on ] && n+=+
     [ -n "$point" ] && [ "$host" = L ] && strace="${strace:-strace -f -o /dev/null} -e inject=$c:error=$e:when=$n"
     prefix="$timeout $noproc $as_user $fsize $strace $words" preload=${preload# }
+    [ -n "$posix" ] && exe=$top/bin/posix-${exe##*/} name+=[posix] && [ -z "$point" ] && posix_rows=$((posix_rows + 1))
     [ -n "$bad" ] && setup_failed "$bad" && cd "$top" && return
     [ -n "$tmpfs" ] && [ -z "$skip" ] && mkdir -p "${tmpfs%:*}" && ! mount -t tmpfs -o "size=${tmpfs#*:}" tarvik "${tmpfs%:*}" 2>/dev/null && skip="cannot mount a file system here"
     mopts=loop${ext4#"${ext4%%:*}"} && mopts=${mopts/:/,}
@@ -264,6 +267,9 @@ table_row() {
     [ -n "$setup" ] && ! (eval "$setup") && setup_failed "$setup" && cd "$top" && return
     [ -n "$chown" ] && chown -R 65534:65534 .
     for ((m = 0; m < ${#modes[@]}; m += 2)); do chmod "${modes[m]}" "${modes[m + 1]}"; done
+    # The x64 exe's rows that hold a file or replace one run once more on current Windows' POSIX path.
+    [[ $host$whole$posix$point$sweeping = W && ${TARVIK_ARCH:-x64} = x64 ]] && { [ -n "$hold" ] || replaces; } && twin=1
+    [[ $host$whole$posix${fault-} = W && ${TARVIK_ARCH:-x64} = x64 ]] && { [ -n "$hold" ] || replaces; } && twin=1
     if [ "$host" = W ]; then # a whole command line is written with the host's separator
         [ -n "$whole" ] || text=${text//\//\\}
         text=${text//\{R\}/Z:${dir//\//\\}} app=${app//\{R\}/Z:${dir//\//\\}}
@@ -289,6 +295,7 @@ table_row() {
     unbehind
     cd "$top" && [ -z "$tmpfs" ] || umount "$dir/${tmpfs%:*}"
     [ -z "$ext4" ] || umount "$dir/${ext4%%:*}"
+    [ -z "$twin" ] || at=$line posix=1 table_row "${args[@]}"
 }
 
 # A sweep runs one scenario once per failure point: each file call the run
@@ -301,8 +308,8 @@ table_row() {
 # scenario swept by nothing. Linux: the native build only (the sanitizers
 # make calls of their own); Windows: with TARVIK_SWEEP=1, else once.
 sweep() { # scenario hosts floor before text target partial-calls options...
-    local scenario=$1 hosts=$2 floor=$3 before=$4 text=$5 first=$count at=${BASH_SOURCE[1]#"$tests"/}:${BASH_LINENO[0]} points=0 calls call nth e mode
-    sw_target=$6 sw_partial=$7 sw_old=absent && shift 7
+    local scenario=$1 hosts=$2 floor=$3 before=$4 text=$5 first=$count at=${sweep_at:-${BASH_SOURCE[1]#"$tests"/}:${BASH_LINENO[0]}} points=0 calls call nth e mode
+    sw_target=$6 sw_partial=$7 sw_old=absent sw_source=${5%%,*} && shift 7
     local options=() refused= && for o in "$@"; do [ "$o" = refused ] && refused=1 || options+=("$o"); done
     [[ $hosts == *$host* ]] || return 0
     [[ ";$before;" == *";$sw_target=old;"* ]] && sw_old=old
@@ -312,7 +319,8 @@ sweep() { # scenario hosts floor before text target partial-calls options...
         [ "$count" != "$first" ] && [ -s "$dir/calls" ] || return 0
         calls=$(awk -F'(' '{sub(/^[0-9]+ +/, "", $1); n[$1]++} go && $1 !~ /^(mmap|munmap|exit_group)$/ {print $1, n[$1]}
             $1 == "close" && $2 ~ /^-77\)/ {go=1}' "$dir/calls")
-    else
+    else # and the x64 exe's once more on the POSIX path where a target stands
+        [ -z "${posix-}" ] && [ "$sw_old" = old ] && [ "${TARVIK_ARCH:-x64}" = x64 ] && sweep_at=$at posix=1 sweep "$scenario" "$hosts" "$floor" "$before" "$text" "$sw_target" "$sw_partial" "$@"
         row "sweep-$scenario" W "$before" "$text" '!swept' "${options[@]}" sweep
         [ -n "${TARVIK_SWEEP:-}" ] && [ "$count" != "$first" ] || return 0
         calls=$(awk '{print $1, ++n[$1]}' "$dir/counts")
@@ -320,7 +328,7 @@ sweep() { # scenario hosts floor before text target partial-calls options...
     while read -r call nth; do for e in ${errors[$call]:-${errors[default]}}; do for mode in once on; do
         [ "$e$mode" = EINTRon ] || { points=$((points + 1)) && row "sweep-$scenario" "$host" "$before" "$text" '!swept' "${options[@]}" sweep "point=$call $nth $e $mode"; }
     done; done; done <<<"$calls"
-    echo "sweep-$scenario: $points failure points swept (floor $floor)" && swept_points=$((swept_points + points))
+    echo "sweep-$scenario${posix:+[posix]}: $points failure points swept (floor $floor)" && swept_points=$((swept_points + points))
     local line=$at name=sweep-$scenario && if ((points < floor)); then
         [ -n "$refused" ] && echo "refused as it must be: $name: $points points, below its floor" || fail "expected $floor failure points or more, found $points"
     elif [ -n "$refused" ]; then fail "expected the table to refuse this sweep, found $points points"; fi
@@ -332,10 +340,10 @@ sweep() { # scenario hosts floor before text target partial-calls options...
 # name (a removal that fails), and which flush a copy that must then never
 # take the target's name.
 swept() {
-    local t=$sw_target p=./$sw_target allowed=' ./a.log ./calls ./counts ' f now
-    while [ "$p" != . ]; do allowed+="$p " && p=${p%/*}; done
+    local t=$sw_target p allowed=' ./calls ./counts ' f now
+    for p in "./$sw_target" "./$sw_source"; do while [ "$p" != . ]; do allowed+="$p " && p=${p%/*}; done; done
     for f in $(find . -mindepth 1); do [[ $allowed == *" $f "* ]] || { echo "expected nothing beside, found $f" && return 1; }; done
-    now=$(cat "$t" 2>/dev/null || echo absent) && new() { if [ -n "$log" ]; then is "$t" early "$now"; else same a.log "$t"; fi; }
+    now=$(cat "$t" 2>/dev/null || echo absent) && new() { if [ -n "$log" ]; then is "$t" early "$now"; else same "$sw_source" "$t"; fi; }
     if [[ -z $point ]]; then new
     elif [[ $point =~ ${flushes[$host]} && -z $sw_partial && $point != *EINTR* ]]; then is "$t" "$sw_old" "$now"
     else [ "$now" = "$sw_old" ] || [[ ${point%% *} =~ ^($sw_partial)$ ]] || new; fi && within 10
@@ -344,7 +352,7 @@ swept() {
 # shellcheck source=rows.sh
 . "$tests/rows.sh"
 for c in "$tests"/cases/*; do . "$c"; done
-echo "$count rows ($swept_points of them failure points swept), $skipped skipped, $failures failed"
+echo "$count rows ($swept_points of them failure points swept, $posix_rows on the POSIX path), $skipped skipped, $failures failed"
 # 77: CTest reports the table as skipped, so skipped rows show in its summary.
 [ "$failures" = 0 ] || exit 1
 [ "$skipped" = 0 ] || exit 77

@@ -100,9 +100,13 @@ bool NameTaken(const platform::Text& name, DWORD error) {
 // run has: the disk is full, the source is missing, or it is encrypted and
 // the folder takes no encrypted file (FAT, exFAT, many SMB shares). An
 // encrypted source is never written out decrypted, which Windows makes an
-// explicit choice. Any other failure (the source's writer holds it open, a
-// path beyond 260 characters, which the narrow calls do not take) reads the
-// source through the run's own handle instead.
+// explicit choice. Any other failure reads the source through the run's own
+// handle instead: that answers a path beyond 260 characters, which the narrow
+// calls do not take even where long paths are enabled
+// (ERROR_FILENAME_EXCED_RANGE). A log its writer still holds is no such
+// failure: CopyFileA copies a source whose writer shares reading, and one
+// whose writer does not share reading (ERROR_SHARING_VIOLATION) keeps the
+// read out as well.
 bool CopyLost(DWORD error) {
     return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ||
            error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
@@ -232,12 +236,14 @@ bool ReopenOwnCopy(const OwnCopy& copy, DWORD access, Handle& step,
 }
 
 // Older MinGW headers name these classes only for newer systems' builds.
+// Both are Windows 10 1607's and later's (on NTFS: FAT32, exFAT and SMB
+// answer invalid parameter), the delete's flag that ignores read-only 1809's.
 constexpr auto kDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
 constexpr auto kRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
 
 // Removes the run's own file through the handle that holds the right to.
-// POSIX semantics (Windows 10 1809 and later, on NTFS) free the name at once
-// and ignore read-only; elsewhere the plain mark, after read-only is cleared.
+// POSIX semantics (kDispositionInfoEx) free the name at once and ignore
+// read-only; elsewhere the plain mark, after read-only is cleared.
 // Either way the file goes when its last handle closes, a scanner's included;
 // one that cannot go is cut to nothing where the run may write it.
 void DiscardCopy(OwnCopy& copy, DWORD patience) {
@@ -356,9 +362,10 @@ Outcome CopyByName(const platform::Text& source, OwnCopy& copy, BY_HANDLE_FILE_I
 }
 
 // Fills the run's own file and puts it on disk, through a writer held from
-// the start. Where CopyFileA refuses the source (its writer still holds it, a
-// long path), the source is read with full sharing into the run's file, with
-// its attributes and last-write time as CopyFileA gives them.
+// the start. Where CopyFileA cannot take the source (a name the code page
+// cannot hold, a path beyond 260 characters: CopyByName, CopyLost), the
+// source is read with full sharing into the run's file, with its attributes
+// and last-write time as CopyFileA gives them.
 Outcome FillCopy(const platform::Text& source, OwnCopy& copy, const FILETIME& created) {
     BY_HANDLE_FILE_INFORMATION info;
     Handle in; // the source, where the run reads it itself
@@ -398,8 +405,8 @@ bool HolderDenied(const platform::Text& target, bool posix) {
 }
 
 // Renames the run's file through its handle over the target. POSIX
-// semantics (Windows 10 1809 and later, on NTFS) replace a target that a
-// viewer holds open with delete sharing; elsewhere the plain replace, and
+// semantics (kRenameInfoEx) replace a target that a viewer holds open with
+// delete sharing; elsewhere the plain replace, and
 // where a file system takes no rename by handle, the rename by name. The new
 // name is the target's full path as the system resolves it (a trailing dot
 // or blank dropped, as every open of that path does), written verbatim. A
@@ -428,8 +435,8 @@ bool RenameCopy(HANDLE deleter, const platform::Text& copyName, const platform::
     if (::SetFileInformationByHandle(deleter, kRenameInfoEx, rename, size)) {
         return true;
     }
-    // Invalid parameter: no POSIX semantics (before Windows 10 1809; FAT,
-    // exFAT, SMB, ReFS on Server 2022; Wine): the plain replace.
+    // Invalid parameter: no POSIX semantics (older Windows; FAT, exFAT, SMB,
+    // ReFS on Server 2022; Wine): the plain replace.
     if (!Denied(::GetLastError())) {
         posix = false;
         rename->Flags = 0;

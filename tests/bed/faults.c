@@ -1,5 +1,5 @@
 // Stand-in for kernel32 and advapi32 in the sweep's copy of Tarvik.exe
-// (run_table.sh builds one DLL for each from this file): every call passes
+// (build.sh builds one DLL for each from this file): every call passes
 // on to the system, the file calls are counted, and TARVIK_FAULT="NAME N
 // ERROR once|on" makes the Nth call of NAME fail with ERROR, once or from
 // then on. CopyFileA, which the program binds by name, is reached through
