@@ -269,7 +269,6 @@ table_row() {
     for ((m = 0; m < ${#modes[@]}; m += 2)); do chmod "${modes[m]}" "${modes[m + 1]}"; done
     # The x64 exe's rows that hold a file or replace one run once more on current Windows' POSIX path.
     [[ $host$whole$posix$point$sweeping = W && ${TARVIK_ARCH:-x64} = x64 ]] && { [ -n "$hold" ] || replaces; } && twin=1
-    [[ $host$whole$posix${fault-} = W && ${TARVIK_ARCH:-x64} = x64 ]] && { [ -n "$hold" ] || replaces; } && twin=1
     if [ "$host" = W ]; then # a whole command line is written with the host's separator
         [ -n "$whole" ] || text=${text//\//\\}
         text=${text//\{R\}/Z:${dir//\//\\}} app=${app//\{R\}/Z:${dir//\//\\}}
