@@ -175,9 +175,9 @@ row blank-ended-level W 'a.log=new' 'a.log,Logs /Sub/,a.log' 'Logs /;Logs /Sub/;
 # point picked: every pid's first own name planted, the run's (its second CreateFileW, after the
 # target's) answering access denied, as Windows answers for a file marked for deletion but still
 # held; the name stands, so the next one takes the copy, not the target in place.
-sweep new-target W 70 "$long=@100000;Logs/" "$long,Logs/,a.log" Logs/a.log ''
+sweep new-target W 100 "$long=@100000;Logs/" "$long,Logs/,a.log" Logs/a.log ''
 sweep replace W 75 'a.log=@100000;Logs/a.log=old' 'a.log,Logs/,a.log' Logs/a.log ''
-sweep live-log W 95 'a.log=;Logs/a.log=old' 'a.log,Logs/,a.log' Logs/a.log '' log=a.log
+sweep live-log W 72 'a.log=;Logs/a.log=old' 'a.log,Logs/,a.log' Logs/a.log '' log=a.log
 sweep in-place W 74 'a.log=@100000;Logs/#555;Logs/a.log=old' 'a.log,Logs/,a.log' Logs/a.log 'ReadFile|WriteFile|SetEndOfFile' user
 row sweep-taken-names-stepped-past W 'a.log=new;Logs/' 'a.log,Logs/,a.log' \
     '!holds Logs/a.log new && n=$(ls Logs | wc -l) && rm Logs/~* && is "files beside" 16385 "$n"' sweep 'point=CreateFileW 2 5 once' \

@@ -328,7 +328,7 @@ sweep() { # scenario hosts floor before text target partial-calls options...
         [ "$e$mode" = EINTRon ] || { points=$((points + 1)) && row "sweep-$scenario" "$host" "$before" "$text" '!swept' "${options[@]}" sweep "point=$call $nth $e $mode"; }
     done; done; done <<<"$calls"
     echo "sweep-$scenario${posix:+[posix]}: $points failure points swept (floor $floor)" && swept_points=$((swept_points + points))
-    local line=$at name=sweep-$scenario && if ((points < floor)); then
+    local line=$at name=sweep-$scenario${posix:+[posix]} && if ((points < floor)); then
         [ -n "$refused" ] && echo "refused as it must be: $name: $points points, below its floor" || fail "expected $floor failure points or more, found $points"
     elif [ -n "$refused" ]; then fail "expected the table to refuse this sweep, found $points points"; fi
 }
