@@ -9,13 +9,16 @@
 # the row's folder instead, made of commands and these words, each of which
 # prints what it expected and what it found: holds FILE TEXT, absent PATH,
 # only FOLDER NAME..., bits PATH MODE, same FILE COPY, is WHAT EXPECTED FOUND,
-# one_of FILE (one of the sources s0...), within SECONDS (the runs took less).
+# one_of FILE (one of the sources s0...), within SECONDS (the runs took less),
+# dressed FILE (the mode, xattr and ACL that "dress FILE..." gives in
+# a set-up), every "CHECK" (once for each run, {i} its number).
 # In argument texts "/" becomes the host's separator and {R} the row's folder.
 # Options, in any order: user (as nobody when run as root), root,
 # fsize=BYTES, tmpfs=DIR:SIZE[,OPTION...], ext4=DIR[:OPTION] (a loop-mounted
 # ext4 image; crash DIR cuts its power), noproc (no /proc mounted), notmpfile
 # (Linux: no unnamed files, as on NFS), noopenat2 (Linux: a kernel without
 # openat2), umask=MODE (the runs'), prefix=WORDS (before the program),
+# nofile=N (run {i} with N+{i} descriptors at most, none inherited),
 # par=N (runs at once; {i} is the run's number, sources s0... differ in
 # size), kill=N (runs killed at a random moment; not with strace= or
 # prefix=), strace=OPTIONS, needs=COMMAND (skipped without it), room=GIB
@@ -120,6 +123,9 @@ row squatters-file-keeps-nothing L 'a.log=new#600;tmp/#1777;tmp/t.log=theirs#666
     'setup=chown 1234 tmp/t.log'
 row users-file-stays-theirs L 'a.log=new#600;Logs/a.log=old#664' 'a.log,Logs/,a.log' '!holds Logs/a.log new && owns Logs/a.log 65534.664' root \
     'setup=chown 65534 Logs/a.log'
+row linked-root-file-not-shared L 'a=new#600;s=x;t/#1777;t/l=>s' 'a,t/,l' '!holds t/l new && ! $nobody cat t/l' root 'setup=setfacl -m u:65534:rw s'
+row renamed-root-file-not-shared L 'a=new#600;g/#775;g/t=old#644' 'a,g/,t' '!holds g/t new && bits g/t 600' root 'setup=chgrp 50 g'
+row renamed-root-file-not-written L 'a=new#600;m/g/#775;m/g/t=old#644' 'a,m/g/,t' '!holds m/g/t old' root tmpfs=m:1M,nr_inodes=3 'setup=chgrp 50 m/g'
 row bytes-never-decoded L $'\xff\xfe a"b\nc.log=new' $'\xff\xfe a"b\nc.log,L\x80gs/,\xff\n.log' $'L\x80gs/;L\x80gs/\xff\n.log=new;\xff\xfe a"b\nc.log=new'
 # Without /proc (a chroot, a minimal container): links, attributes and ACL as with it.
 row noproc-link-xattr-acl L 'a.log=new;s->a.log;Logs/a.log=old' 's,Logs/,a.log' \
@@ -200,6 +206,9 @@ row source-cut-mid-copy L 'a.log=@7M;Logs/a.log=good' 'a.log,Logs/,a.log' '!hold
 row keeping-refused-still-copies L 'a.log=new;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new' \
     'strace=-e inject=fchmod,fchown,utimensat,fsetxattr,fremovexattr:error=EPERM'
 row killed-mid-copy L 'a.log=@256M;Logs/a.log=old' 'a.log,Logs/,a.log' '!grep -qx old Logs/a.log || same a.log Logs/a.log' kill=20
+# Short of descriptors at each step: the target untouched, or the copy whole with all it promises.
+row few-descriptors-replace L '' 's{i},,t{i}' '!every "holds t{i} old || same s{i} t{i} && dressed t{i}" && same s4 t4' par=5 nofile=4 'setup=dress t{0..4}'
+row few-descriptors-new L '' 's{i},,t{i}' '!every "absent t{i} || { same s{i} t{i} && bits t{i} 640; }" && same s4 t4' par=5 nofile=4 umask=027
 # In place only where the write reaches the target alone and fits; links in folders others may write; /proc's links.
 row in-place-not-through-hard-link L 'a.log=new;small/Logs/a.log=old;small/h=>small/Logs/a.log' 'a.log,small/Logs/,a.log' '!holds small/h old' root \
     tmpfs=small:1M,nr_inodes=4

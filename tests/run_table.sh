@@ -74,6 +74,17 @@ grants() { is "extended ACL of $1" "$2" "$(getfacl -cpEn -- "$1" | grep -Ev '^((
 within() { is "seconds the run took" "under $1" "$( ((SECONDS - began < $1)) && echo "under $1" || echo $((SECONDS - began)))"; }
 same() { cmp -s -- "$1" "$2" || { echo "$2: expected the bytes of $1, found $(stat -c %s -- "$2" 2>&1) other bytes" && false; }; }
 one_of() { for s in s*; do cmp -s "$s" "$1" && return; done; echo "$1: expected one whole source, found a mix" && false; }
+close_inherited() { local f; for f in /proc/$BASHPID/fd/*; do f=${f##*/} && ((f > 2)) && eval "exec $f>&-"; done; } # all but 0-2
+every() { local i && for ((i = 0; i < runs; i++)); do eval "${1//\{i\}/$i}" || return; done; } # CHECK for each run {i}
+dress() { for f; do printf old >"$f" && chmod 664 "$f" && setfattr -n user.k -v 1 "$f" && setfacl -m u:1234:r "$f" || return; done; }
+dressed() { is "mode, user.k, ACL of $1" "664 1 user:1234:r--" "$(stat -c %a "$1") $(getfattr --only-values -n user.k "$1" 2>&1) $(getfacl -cpn "$1" | grep 1234)"; }
+contained() { # box/0... link to each of "$@" and this folder's secret/, in a view rooted at box (a /proc of all), reached by c
+    local n=0 l && mkdir -p "box$PWD/secret" box/proc || return
+    for l; do ln -s "$l$PWD/secret" "box/$n" && n=$((n + 1)); done
+    behind unshare -m --propagation private sh -c 'mount -t proc p box/proc && exec perl -e "chroot q(box) and chdir q(/) and sleep 30"'
+    sleep 0.3 && ln -s "/proc/$(cat "$top/pid")/root" c
+}
+inside() { for i; do same "s$i" "box$PWD/secret/t$i" || return; done; } # the copies that stayed in the view of contained
 crash() { xfs_io -x -c shutdown "$1" && umount "$1" && mount -o "$mopts" "$top/img$count" "$1"; }
 peak_kib() { # the high-water resident size of the newest live process whose command line holds $1, until it ends
     for _ in {1..500}; do pid=$(pgrep -nf "$1") && break || sleep 0.02; done
@@ -146,7 +157,7 @@ start() { # starts run $1 of the row in the background
     local t=${text//\{i\}/$1}
     if [ "$host" = L ]; then
         arguments=("$t") && [ -n "$splitargs" ] && split '|' "$t" && arguments=("${parts[@]}")
-        (umask "${runmask:-$(umask)}" && exec $prefix ${preload:+env "LD_PRELOAD=$preload"} "$exe" "${arguments[@]}") >"$top/out.$1" 2>&1 &
+        (umask "${runmask:-$(umask)}" && { [ -z "$nofile" ] || close_inherited; } && exec $prefix ${nofile:+prlimit --nofile=$((nofile + $1))} ${preload:+env "LD_PRELOAD=$preload"} "$exe" "${arguments[@]}") >"$top/out.$1" 2>&1 &
     else
         [ -z "$whole" ] && t="\"Z:${exe//\//\\}\" $t"
         TARVIK_FAULT=$point TARVIK_COUNTS=${sweeping:+Z:${dir//\//\\}\\counts} TARVIK_COMMAND_LINE=$t TARVIK_PROGRAM=$app TARVIK_HOLD=$hold TARVIK_LOG=$log $prefix wine "$launcher" >"$top/out.$1" 2>&1 &
@@ -188,7 +199,7 @@ row() { # name hosts before text after options...; a row marked refused must be 
 }
 table_row() {
     local args=("$@") tries=${tries:-0} name=$1 hosts=$2 before=$3 after=$5 line=${at:-${BASH_SOURCE[2]#"$tests"/}:${BASH_LINENO[1]}} runs=1 rounds=1
-    local killing= during= setup= skip= tmpfs= ext4= chown= runmask= sweeping= point= preload= bad=
+    local killing= during= setup= skip= tmpfs= ext4= chown= runmask= sweeping= point= preload= bad= nofile=
     local timeout="timeout -k 5 60" noproc= as_user= fsize= strace= words=
     text=$4 splitargs= whole= app= hold= log= exe=$program modes=()
     shift 5
@@ -223,7 +234,7 @@ table_row() {
             shim mark && preload+=" $top/bin/mark.so" ;;
         par=*) runs=${option#*=} ;; kill=*) rounds=${option#*=} killing=1 ;;
         during=*) during=${option#*=} ;; setup=*) setup=${option#*=} ;; split) splitargs=1 ;; cmd) whole=1 ;;
-        umask=*) runmask=${option#*=} ;; prefix=*) words+=" ${option#*=}" ;;
+        umask=*) runmask=${option#*=} ;; prefix=*) words+=" ${option#*=}" ;; nofile=*) nofile=${option#*=} ;;
         sweep) [ "$host" = W ] && [ -n "${TARVIK_SWEEP:-}" ] && sweeping=1 exe=$top/bin/faults.exe ;;
         point=*) point=${option#*=} && name+="[$point]" ;;
         app=*) app=${option#*=} ;; hold=*) hold=${option#*=} ;; log=*) log=${option#*=} ;;

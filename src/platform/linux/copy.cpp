@@ -152,11 +152,14 @@ bool NoUnnamedFiles(int error) {
 // Whether an inode quota that a new file in the folder counts against is used
 // up: the run's user's, the group's the file gets (the folder's where it is
 // set-group-id), or the folder's project's. A block quota leaves no room for
-// the copy in place either.
+// the copy in place either. A quota the run may not ask about (EPERM: a
+// group it is not in, and the project's, which the kernel tells root alone)
+// cannot be ruled out, so it counts as used up: the write in place reserves
+// its room first, and a block quota reached instead leaves the target whole.
 bool InodeQuotaReached(int folder) {
     struct stat status;
     struct fsxattr project {};
-    const Fd readable(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const Fd readable(Opened(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
     const bool setGroup = ::fstat(folder, &status) == 0 && (status.st_mode & S_ISGID) != 0;
     // Project 0 is none; an unreadable folder's project is not known.
     if (readable.fd < 0 || ::ioctl(readable.fd, FS_IOC_FSGETXATTR, &project) != 0) {
@@ -170,9 +173,12 @@ bool InodeQuotaReached(int folder) {
         if (type == PRJQUOTA && id == 0) {
             continue;
         }
-        if (::syscall(SYS_quotactl_fd, folder, QCMD(Q_GETQUOTA, type), id, &quota) == 0 &&
-            ((quota.dqb_ihardlimit != 0 && quota.dqb_curinodes >= quota.dqb_ihardlimit) ||
-             (quota.dqb_isoftlimit != 0 && quota.dqb_curinodes >= quota.dqb_isoftlimit))) {
+        if (::syscall(SYS_quotactl_fd, folder, QCMD(Q_GETQUOTA, type), id, &quota) != 0) {
+            if (errno == EPERM) {
+                return true;
+            }
+        } else if ((quota.dqb_ihardlimit != 0 && quota.dqb_curinodes >= quota.dqb_ihardlimit) ||
+                   (quota.dqb_isoftlimit != 0 && quota.dqb_curinodes >= quota.dqb_isoftlimit)) {
             return true;
         }
     }
@@ -312,9 +318,13 @@ bool LinkUnnamed(int out, int folder, const char* name) {
 }
 
 // The new name reaches the disk with its folder: a crash after the run keeps
-// the copy. Best effort: a folder the run may not read is left to the system.
-void SyncFolder(int folder) {
-    const Fd readable(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+// the copy. The folder is opened for it before the name is given, so a run
+// short of descriptors names nothing it could not sync. Best effort: a folder
+// the run may not read (-1) is left to the system.
+int OpenForSync(int folder) {
+    return Opened(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+void SyncFolder(const Fd& readable) {
     if (readable.fd >= 0) {
         ::fsync(readable.fd);
     }
@@ -398,11 +408,12 @@ Outcome NameUnnamed(int out, const Target& target, Naming naming, char (&tempora
 // unnamed file could not be named at all.
 Outcome PlaceCopy(Fd& out, const Target& target, Naming naming, TemporaryName& temporary) {
     const int folder = target.folder.fd;
+    const Fd readable(OpenForSync(folder));
     const Outcome named = temporary.text[0] == '\0'
                               ? NameUnnamed(out.fd, target, naming, temporary.text)
                               : Outcome::Pending;
     if (named == Outcome::Done) {
-        SyncFolder(folder);
+        SyncFolder(readable);
     }
     if (named != Outcome::Pending) {
         return named;
@@ -415,7 +426,7 @@ Outcome PlaceCopy(Fd& out, const Target& target, Naming naming, TemporaryName& t
         return RenameRefused(errno) ? Outcome::Refused : Outcome::Failed;
     }
     temporary.text[0] = '\0';
-    SyncFolder(folder);
+    SyncFolder(readable);
     return Outcome::Done;
 }
 
@@ -446,10 +457,14 @@ bool LockForWriting(int fd) {
 // written through that name too (a user's hard link to a file of root's), and
 // a file that someone else owns in a folder that others may write may have
 // been put there to receive what the run copies (the kernel's
-// protected_regular rule).
-bool MayWriteInPlace(const struct stat& file, int folder) {
-    return file.st_nlink == 1 && (TrustedOwner(file.st_uid, folder, Trust::Keeping) ||
-                                  !OthersMayWrite(folder, Trust::Keeping));
+// protected_regular rule). Written in place, the file keeps who may use it,
+// which it may pass on only as a replaced file may (PassesOnAccess).
+bool MayWriteInPlace(const struct stat& file, const Target& target, const Source& source) {
+    const int folder = target.folder.fd;
+    return file.st_nlink == 1 &&
+           (TrustedOwner(file.st_uid, folder, Trust::Keeping) ||
+            !OthersMayWrite(folder, Trust::Keeping)) &&
+           PassesOnAccess(target, file, source);
 }
 
 // Whether a file of size bytes stays within the run's file-size limit, which
@@ -473,7 +488,7 @@ bool WriteInPlace(const Source& source, const Target& target) {
     struct stat status;
     const off_t size = source.status.st_size;
     if (out.fd < 0 || ::fstat(out.fd, &status) != 0 || !SameFile(status, target.status) ||
-        !MayWriteInPlace(status, target.folder.fd) || !WithinSizeLimit(size) ||
+        !MayWriteInPlace(status, target, source) || !WithinSizeLimit(size) ||
         !LockForWriting(out.fd) ||
         (size > 0 &&
          RetryOnSignal([&] { return ::fallocate(out.fd, FALLOC_FL_KEEP_SIZE, 0, size); }) != 0)) {

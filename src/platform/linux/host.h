@@ -2,7 +2,8 @@
 // all its files use, and the one-call interface of path resolution. Error
 // convention throughout the host: a call gives a descriptor (-1 on failure)
 // or a bool, and errno says why it failed; only the step that places the copy
-// names its outcomes, since the caller's next step depends on which.
+// names its outcomes, since the caller's next step depends on which. A
+// descriptor the run cannot have is the one exception (Opened).
 #pragma once
 
 #include <cerrno>
@@ -42,6 +43,22 @@ struct Fd {
     }
     int fd;
 };
+
+// A descriptor the run cannot have (EMFILE, ENFILE) ends the copy as memory
+// it cannot have does: by an exception, which the core's step catches, every
+// descriptor closed and a temporary name removed on the way out, so the target
+// stays as it was. The steps that are otherwise best effort (the old file's
+// attributes and ACL, the folder's default ACL, the folder's sync, what /proc
+// tells) open through this: passing over a want of descriptors there would
+// place a copy that promises less. EACCES, ENOTSUP and the like keep each
+// step's own fallback.
+struct NoDescriptor {};
+inline int Opened(int fd) {
+    if (fd < 0 && (errno == EMFILE || errno == ENFILE)) {
+        throw NoDescriptor{};
+    }
+    return fd;
+}
 
 inline bool SameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;

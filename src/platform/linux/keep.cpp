@@ -44,6 +44,12 @@ bool Squatted(const Target& target) {
            OthersMayWrite(target.folder.fd, Trust::Keeping);
 }
 
+// Whether an access ACL was found, or could not be looked for: size as an
+// attribute call answered it.
+bool AclOrUnknown(ssize_t size) {
+    return size >= 0 || (errno != ENODATA && errno != ENOTSUP);
+}
+
 // The extended attributes of the entry name in folder (the old target, or
 // the folder itself as "."), read through a descriptor of its own, which
 // needs no /proc; where the run may not read the entry, through the /proc
@@ -54,7 +60,7 @@ class Attributes {
   public:
     Attributes(int folder, const char* name, const struct stat& examined) {
         for (const int flags : {O_RDONLY | O_NONBLOCK | O_NOCTTY, O_PATH}) {
-            fd_.Reset(::openat(folder, name, flags | O_NOFOLLOW | O_CLOEXEC));
+            fd_.Reset(Opened(::openat(folder, name, flags | O_NOFOLLOW | O_CLOEXEC)));
             if (fd_.fd >= 0 && StillSame(fd_.fd, examined)) {
                 byName_ = flags == O_PATH ? ProcName(fd_.fd) : "";
                 return;
@@ -83,6 +89,38 @@ class Attributes {
     Fd fd_{-1};
     std::string byName_;
 };
+
+} // namespace
+
+// Whoever may change a folder's entries decides what stands at a name in it,
+// whoever owns the file: a user who may write the folder can rename a root
+// file there, and in a sticky one link a root file they may read and write
+// (the ACL root gave them). Where that is so, or the file has another name
+// (which its maker may since have moved here), the old file passes on who
+// may use it only where it lets no one read who could not read the source, as
+// far as its bits tell without knowing who is in which group: the source is
+// readable by all, or the old file by no one else but its owner (root, the
+// run's user or the source's) and, without an ACL on either, the source's
+// own group where the source grants that group too.
+bool PassesOnAccess(const Target& target, const struct stat& old, const Source& source) {
+    const int folder = target.folder.fd;
+    if (old.st_nlink == 1 && !OthersMayWrite(folder, Trust::Keeping)) {
+        return true;
+    }
+    const struct stat& from = source.status;
+    if ((from.st_mode & S_IROTH) != 0) {
+        return true;
+    }
+    const bool groupWider =
+        (old.st_mode & S_IRGRP) != 0 &&
+        ((from.st_mode & S_IRGRP) == 0 || old.st_gid != from.st_gid ||
+         AclOrUnknown(::fgetxattr(source.fd.fd, kAccessAcl, nullptr, 0)) ||
+         AclOrUnknown(Attributes(folder, target.name.c_str(), old).Get(kAccessAcl, nullptr, 0)));
+    return (old.st_mode & S_IROTH) == 0 && !groupWider &&
+           (old.st_uid == from.st_uid || TrustedOwner(old.st_uid, folder, Trust::Keeping));
+}
+
+namespace {
 
 // Gives the copy the old file's extended attributes and ACL; false when they
 // could not be read. Without an ACL of the old file's own, the copy loses
@@ -202,14 +240,16 @@ void KeepModificationTime(int out, const Source& source) {
 // Gives the copy the source's modification time and, last, who may use it,
 // as it started with access for its owner alone: replacing a regular file,
 // that file's owner and group (where allowed), extended attributes and ACL,
-// and permission bits; otherwise (and in place of a squatter's file) the
-// source's bits as a new file takes them, with the folder's default ACL.
+// and permission bits; otherwise (in place of a squatter's file too, and of
+// one that may not pass on who may use it) the source's bits as a new file
+// takes them, with the folder's default ACL.
 // Best effort: the data matters more. Where the old file's attributes cannot
 // be read, the copy gets no ACL and no group access, so it never grants more
 // than the old file did.
 void KeepIdentity(int out, const Source& source, const Target& target) {
     KeepModificationTime(out, source);
-    if (target.standing != Standing::Regular || Squatted(target)) {
+    if (target.standing != Standing::Regular || Squatted(target) ||
+        !PassesOnAccess(target, target.status, source)) {
         std::string acl;
         const bool aclKnown = DefaultAcl(target.folder.fd, acl);
         const mode_t mode = NewFileMode(source.status.st_mode & 0777, StartUmask(), acl, aclKnown);

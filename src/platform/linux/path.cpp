@@ -4,6 +4,22 @@
 // time, each step from the descriptor of the step before, so the path cannot
 // be switched between steps. The walk follows a link only when the run may
 // trust both the link and the folder that holds it (MayFollow).
+//
+// The one rule of a privileged run, which every trust check of this host
+// applies: whoever may change a folder's entries decides what stands at a
+// name in it, whoever owns what stands there. A folder's entries are its
+// owner's to change, and its group's and everyone's as its mode grants (an
+// ACL's entries show in its group bits), as far as the file system's report
+// can be believed: a FUSE mount's owners only where root or the run's user
+// mounted it (VouchesForOwners), a user namespace's only as its map allows
+// (OverflowUid: the overflow uid stands for everyone unmapped, and is trusted
+// for following alone). So a link is followed (MayFollow), and an old target
+// passes on its owner, mode and ACL, kept on the copy or by being written in
+// place (Squatted, PassesOnAccess, MayWriteInPlace), only where nobody but
+// root and the run's user could have put it there (OthersMayWrite,
+// TrustedOwner); anywhere else an old target passes on no access wider than
+// the source's. A process's view, once entered through /proc, is such a
+// folder too: its /proc leads no further than its root (FollowLink).
 #include "host.h"
 
 #include <algorithm>
@@ -26,10 +42,12 @@ constexpr int kMaxLinks = 40;
 
 // What a walk carries from step to step: the links followed so far, and the
 // folder that "/" stands for: the host's root (-1) until a link of /proc
-// leads into a process's view, then that process's root.
+// leads into a process's view, then that process's root, and that process's
+// folder of /proc, which "self" stands for inside its view.
 struct Walked {
     int links = 0;
     Fd root{-1};
+    Fd process{-1};
 };
 
 // The kernel refuses a text this long outright, and the walk must not reach
@@ -65,10 +83,10 @@ bool NeedsWalk(int error) {
     }
 }
 
-// Reads a small file of /proc whole; empty where it cannot.
+// Reads a small file of /proc whole; empty where it cannot (no /proc).
 std::string ReadProc(const std::string& path) {
     std::string text;
-    const Fd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const Fd file(Opened(::open(path.c_str(), O_RDONLY | O_CLOEXEC)));
     char chunk[4096];
     for (ssize_t got; file.fd >= 0 && (got = ::read(file.fd, chunk, sizeof chunk)) > 0;) {
         text.append(chunk, static_cast<size_t>(got));
@@ -129,22 +147,41 @@ bool AtRoot(int folder, const Walked& walked) {
            ::fstat(walked.root.fd, &root) == 0 && SameFile(here, root);
 }
 
-// The root of the process whose /proc entry the folder is (/proc/PID, or
-// /proc/PID/fd for an open folder): where "/" leads after its links. The
-// links of /proc itself (self, thread-self, mounts) stay in the run's view:
-// the walk's root is kept (Fd -1, errno 0).
-int ProcessRoot(int folder) {
+// Whether the folder is the top of a /proc, whose own links (self,
+// thread-self, mounts) lead to the process that reads them.
+bool ProcTop(int folder) {
     constexpr ino_t kProcTop = 1;
     struct stat status;
-    if (::fstat(folder, &status) != 0) {
-        return -1;
+    return ::fstat(folder, &status) == 0 && status.st_ino == kProcTop;
+}
+
+// The /proc folder of the process whose entry the folder is (/proc/PID, or
+// /proc/PID/fd for an open folder), whose root "/" leads to after its links.
+int ProcessOf(int folder) {
+    struct stat status;
+    return ::fstatat(folder, "root", &status, AT_SYMLINK_NOFOLLOW) == 0
+               ? ::openat(folder, ".", O_PATH | O_DIRECTORY | O_CLOEXEC)
+               : ::openat(folder, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+// Whether the folder is the view's root or below it: climbing from it, the
+// view's root comes before the run's own.
+bool AtOrBelow(int folder, int root) {
+    struct stat top, here, up;
+    Fd at(::openat(folder, ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (::fstat(root, &top) != 0) {
+        return false;
     }
-    if (status.st_ino == kProcTop) {
-        errno = 0;
-        return -1;
+    for (int step = 0; step < PATH_MAX && at.fd >= 0 && ::fstat(at.fd, &here) == 0; ++step) {
+        if (SameFile(here, top)) {
+            return true;
+        }
+        at.Reset(::openat(at.fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (at.fd < 0 || ::fstat(at.fd, &up) != 0 || SameFile(up, here)) {
+            return false;
+        }
     }
-    const int root = ::openat(folder, "root", O_PATH | O_DIRECTORY | O_CLOEXEC);
-    return root >= 0 ? root : ::openat(folder, "../root", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    return false;
 }
 
 // Opens the entry the walk has reached with the caller's flags: by its name
@@ -170,19 +207,33 @@ int FollowLink(int link, const char* name, const struct stat& status, int folder
         errno = EACCES;
         return -1;
     }
-    if (InProc(link)) {
+    const bool inView = walked.root.fd >= 0;
+    if (InProc(link) && ProcTop(folder)) {
+        // The links of /proc itself stay in the run's view; inside a
+        // process's view they are that process's: "self" and "thread-self"
+        // it, the others (mounts -> self/mounts) by their text.
+        if (!inView) {
+            return ::openat(folder, name, flags | O_CLOEXEC);
+        }
+        if (std::strcmp(name, "self") == 0 || std::strcmp(name, "thread-self") == 0) {
+            return ::openat(walked.process.fd, ".", flags | O_CLOEXEC);
+        }
+    } else if (InProc(link)) {
         // What follows resolves inside that process's view: its "/" and the
-        // ".." above its root are its root, never the host's.
-        Fd root(ProcessRoot(folder));
-        if (root.fd < 0 && errno != 0) {
+        // ".." above its root are its root, never the host's. Inside a view,
+        // only a process whose root is at or below that view's root is
+        // entered: the view's /proc may show the host's processes.
+        Fd process(ProcessOf(folder));
+        Fd root(process.fd < 0 ? -1
+                               : ::openat(process.fd, "root", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (root.fd < 0 || (inView && !AtOrBelow(root.fd, walked.root.fd))) {
+            errno = root.fd < 0 ? errno : EACCES;
             return -1;
         }
         Fd entry(::openat(folder, name, flags | O_CLOEXEC));
-        if (entry.fd < 0) {
-            return -1;
-        }
-        if (root.fd >= 0) {
+        if (entry.fd >= 0) {
             walked.root.Reset(root.Release());
+            walked.process.Reset(process.Release());
         }
         return entry.Release();
     }
