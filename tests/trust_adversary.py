@@ -49,31 +49,32 @@ def readers(path):  # the tree's users whom the kernel lets open the file
 def seed(n):
     rng, made = random.Random(n), []
     subprocess.run(['rm', '-rf', T], check=True)
-    for i in range(rng.randint(5, 15)):  # t/ first, then each entry in a folder made before
-        kind, at = rng.choice('ddfflllh' if made else 'd'), rng.choice([e for e in made if os.path.isdir(e) and not os.path.islink(e)] or ['.'])
+    for i in range(rng.randint(6, 18)):  # t/ first, then each entry in a folder made before
+        folders = [e for e in made if os.path.isdir(e) and not os.path.islink(e)]
+        kind, at = rng.choice('ddffflllh' if made else 'd'), rng.choice(folders or ['.'])
         path, files = f'{at}/{kind}{i}' if made else T, [e for e in made if os.path.isfile(e) and not os.path.islink(e)]
         if kind == 'd':
             os.mkdir(path)
         elif kind == 'l':  # to any entry, or to a name in it; absolute or relative
-            to = rng.choice(made) + rng.choice(['', '', f'/f{i}'])
+            to = rng.choice(made + folders) + rng.choice(['', '', f'/f{i}'])
             os.symlink(rng.choice([to, os.path.relpath(to, at)]), path)
         elif kind == 'h' and files:
             os.link(rng.choice(files), path)
         else:
             open(path, 'w').write(f'old {i}')
         made.append(path)
-        os.lchown(path, rng.choice((0, 0) + USERS), rng.choice((0,) + USERS))
+        os.lchown(path, rng.choice((0, 0, 0) + USERS), rng.choice((0,) + USERS))
         if kind != 'l':
-            os.chmod(path, rng.choice([0o755, 0o775, 0o777, 0o700, 0o711]) | rng.choice([0, 0, 0o1000, 0o2000])
-                     if kind == 'd' else rng.choice([0o600, 0o644, 0o640, 0o660, 0o604]))
-        if kind != 'l' and rng.random() < 0.25:  # another user granted write, or (a folder) a default ACL
+            os.chmod(path, rng.choice([0o755, 0o755, 0o711, 0o775, 0o777, 0o700]) | rng.choice([0, 0, 0o1000, 0o2000])
+                     if kind == 'd' else rng.choice([0o644, 0o644, 0o600, 0o640, 0o660, 0o604]))
+        if kind != 'l' and rng.random() < 0.2:  # another user granted write, or (a folder) a default ACL
             subprocess.run(['setfacl', rng.choice(['-m', '-dm' if kind == 'd' else '-m']), f'u:{rng.choice(USERS)}:rwX', path])
     # The target: a walk through what the kernel finds, whoever made it, and now and then a new name.
-    pick = lambda folder: rng.choice((sorted(os.listdir(folder)) if os.path.isdir(folder) else []) + ['n'])
+    pick = lambda folder, fit: rng.choice([n for n in sorted(os.listdir(folder)) if fit(f'{folder}/{n}')] * 2 + ['n'])
     folder = rng.choice(['t', T])
-    for _ in range(rng.randint(0, 3)):
-        folder = os.path.join(folder, pick(folder))
-    name = pick(folder)
+    for _ in range(rng.randint(0, 2)):
+        folder = os.path.join(folder, pick(folder, os.path.isdir)) if os.path.isdir(folder) else folder + '/n'
+    name = pick(folder, os.path.lexists) if os.path.isdir(folder) else 'n'
     # What the model lets change: the chain's new folders and the target, nothing where the way stops; who
     # may read the copy: no one, or the old target's readers where the rule keeps who may use it (a
     # regular file of one name in a folder no one else may change). A file beside the target is a change.
@@ -99,7 +100,7 @@ def seed(n):
     return not faults
 
 
-seeds = [int(os.environ['TARVIK_SEED'])] if os.environ.get('TARVIK_SEED') else range(1, 301)
+seeds = [int(os.environ['TARVIK_SEED'])] if os.environ.get('TARVIK_SEED') else range(1, 401)
 failed = [n for n in seeds if not seed(n)]
 os.write(3, f'trust-adversary: {len(seeds)} seeds, {len(failed)} failed {failed[:20]}\n'.encode())
 sys.exit(1 if failed else 0)
