@@ -110,15 +110,8 @@ row link-to-folder-target-kept L 'a.log=new;D/;Logs/t->../D' 'a.log,Logs/,t' 'D/
 row fifo-target-kept L 'a.log=new;Logs/p|fifo' 'a.log,Logs/,p' 'Logs/;Logs/p|fifo;a.log=new'
 row device-target-kept L 'a.log=new;Logs/' 'a.log,Logs/,n' '![ -c Logs/n ]' root 'setup=mknod Logs/n c 1 3'
 row own-link-followed-as-user L 'a.log=new;real/;Logs->real' 'a.log,Logs/Sub/,a.log' 'Logs->real;a.log=new;real/;real/Sub/;real/Sub/a.log=new' user
-row foreign-link-stops-root L 'a.log=new;secret/#700;home/app->../secret' 'a.log,home/app/logs/,a.log' '!absent secret/logs' root \
-    'setup=chown -h 65534 home/app'
-row foreign-link-not-written L 'a.log=new;secret/logs/a.log=old;home/app->../secret' 'a.log,home/app/logs/,a.log' '!holds secret/logs/a.log old' root \
-    'setup=chown -h 65534 home/app'
-row foreign-target-links-replaced L 'secret/d/;secret/f=keep;home/0->../secret/d;home/1->../secret/f;home/2->../secret/gone' 's{i},home/,{i}' \
-    '!for i in 0 1 2; do same s$i home/$i || exit; done; holds secret/f keep' root par=3 'setup=chown -hR 65534 home'
 row user-namespace-trusts-overflow-uid L 'Logs/' '/bin/true,Logs/,t' '!same /bin/true Logs/t' user 'prefix=unshare -r'
 # Root's own link in a user's folder is the user's to move: not followed, for the target or the source.
-row moved-root-link-stops-target L 'a.log=new;secret/#700;home/app->../secret' 'a.log,home/app/logs/,a.log' '!absent secret/logs' root 'setup=chown 65534 home'
 row moved-root-link-stops-source L 'secret/s=top#600;home/app->../secret' 'home/app/s,,a.log' 'home/;home/app->../secret;secret/;secret/s=top' root \
     'setup=chown 65534 home'
 row root-folder-in-user-folder L 'a.log=new;home/app/;home/app/cur->.' 'a.log,home/app/cur/logs/,a.log' '!holds home/app/logs/a.log new' root \
@@ -230,8 +223,6 @@ row in-place-reserves-room L 'a.log=@2M;small/Logs/a.log=old' 'a.log,small/Logs/
     'setup=cat /dev/zero >small/fill 2>/dev/null; :'
 row squatters-file-not-written L 'a.log=new#600;b=theirs#666;tmp/#1777;tmp/t.log=' 'a.log,tmp/,t.log' '!holds b theirs' root \
     'setup=chown 1234 b && mount --bind b tmp/t.log'
-row root-link-in-sticky-folder L 'a.log=new;secret/#700;tmp/#1777;tmp/app->../secret' 'a.log,tmp/app/logs/,a.log' '!absent secret/logs'
-row root-link-in-group-folder L 'a.log=new;secret/#700;g/#2775;g/app->../secret' 'a.log,g/app/logs/,a.log' '!absent secret/logs' root 'setup=chgrp 50 g'
 # What a new target and a replaced one keep.
 row new-target-bits-from-source L 'a.log=new#606;Logs/' 'a.log,Logs/,a.log' '!bits Logs/a.log 604' umask=022
 row new-target-default-acl L 'a.log=new#666;Logs/' 'a.log,Logs/,a.log' '!bits Logs/a.log 664 && grants Logs/a.log user:65534:rw-' \
