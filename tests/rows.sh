@@ -30,7 +30,7 @@
 # once more per failure point of Tarvik.exe, bed/faults.c; with fault="CALL N
 # ERROR once|on" before it, once at that point alone). A Windows row with
 # hold= or a file at its target runs once more for the x64 exe, as NAME[posix],
-# with current Windows' POSIX rename and delete (bed/posix.c). Every run must end by
+# with current Windows' POSIX rename and delete (bed/posix.c; its checks see $posix set). Every run must end by
 # itself, print nothing and exit 0, and no temporary file may stay behind.
 # "sweep SCENARIO 'before' 'text' TARGET PARTIAL [option ...]" (Linux) runs a
 # scenario once per failure point of its run under strace (run_table.sh);
@@ -115,7 +115,7 @@ row unreadable-own-target-keeps-acl L 'a.log=newer;Logs/a.log=old#260' 'a.log,Lo
 row noproc-unreadable-old-target L 'a.log=new;Logs/a.log=old#260' 'a.log,Logs/,a.log' '!holds Logs/a.log new && bits Logs/a.log 200 && is "ACL of Logs/a.log" "" "$(getfacl -s Logs/a.log)"' root noproc user 'setup=setfacl -dm u:0:rw Logs'
 # Windows: the copy takes the target's place in one rename, and nothing else is touched.
 row link-source-to-target-name W 'Logs/a.log=old;Logs/l->a.log' 'Logs/a.log,Logs/,l' 'Logs/;Logs/a.log=old;Logs/l=old'
-row open-target-renamed-over W 'a.log=new;Logs/a.log=old' 'a.log,Logs/,a.log' '!holds Logs/a.log new && [ "$(stat -c %i Logs/a.log)" != "$(cat ../ino)" ]' 'hold=Logs\a.log|1000|7' 'setup=stat -c %i Logs/a.log >../ino'
+row held-open-target W 'a=@64M;Logs/a=old' 'a,Logs/,a' '!same a Logs/a && { [ -z "$posix" ] || holds old old; }' 'hold=Logs\a|0|7' 'setup=ln Logs/a old'
 row held-target-waited W 'a.log=new;Logs/a.log=old' 'a.log,Logs/,a.log' '!holds Logs/a.log new && holds old old' 'hold=Logs\a*|1000|1' 'setup=ln Logs/a.log old'
 row mapped-target-whole W 'a.log=NEW;Logs/#555;Logs/a.log=OLD-OLD-OLD-OLD-OLD' 'a.log,Logs/,a.log' '!holds Logs/a.log OLD-OLD-OLD-OLD-OLD' user 'hold=Logs\a.log|2000|15'
 # Regression guards that only reading checks: under Wine a handle's ReOpenFile, rename and delete act on
