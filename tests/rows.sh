@@ -38,8 +38,8 @@
 # refused (the table must refuse the row). An unknown option, or two that
 # cannot go together, fails the row. A Windows row with hold= or a file at
 # its target runs once more for the x64 exe, as NAME[posix], with current
-# Windows' POSIX rename and delete (bed/posix.c). Every run must end by itself, print
-# nothing and exit 0, and no temporary file may stay behind.
+# Windows' POSIX rename and delete (bed/posix.c; its checks see $posix set). Every run must end by
+# itself, print nothing and exit 0, and no temporary file may stay behind.
 # "sweep SCENARIO HOSTS FLOOR 'before' 'text' TARGET PARTIAL [option ...]"
 # runs a scenario once per failure point of its run (run_table.sh) and
 # fails when it finds fewer than FLOOR; PARTIAL names the calls whose
@@ -137,8 +137,7 @@ row noproc-unreadable-old-target L 'a.log=new;Logs/a.log=old#260' 'a.log,Logs/,a
     root noproc user 'setup=setfacl -dm u:0:rw Logs'
 # Windows: the copy takes the target's place in one rename, and nothing else is touched.
 row link-source-to-target-name W 'Logs/a.log=old;Logs/l->a.log' 'Logs/a.log,Logs/,l' 'Logs/;Logs/a.log=old;Logs/l=old'
-row open-target-renamed-over W 'a.log=new;Logs/a.log=old' 'a.log,Logs/,a.log' '!holds Logs/a.log new && [ "$(stat -c %i Logs/a.log)" != "$(cat ../ino)" ]' \
-    'hold=Logs\a.log|1000|7' 'setup=stat -c %i Logs/a.log >../ino'
+row held-open-target W 'a=@64M;Logs/a=old' 'a,Logs/,a' '!same a Logs/a && { [ -z "$posix" ] || holds old old; }' 'hold=Logs\a|0|7' 'setup=ln Logs/a old'
 row held-target-waited W 'a.log=new;Logs/a.log=old' 'a.log,Logs/,a.log' '!holds Logs/a.log new && holds old old' 'hold=Logs\a*|1000|1' 'setup=ln Logs/a.log old'
 row mapped-target-whole W 'a.log=NEW;Logs/#555;Logs/a.log=OLD-OLD-OLD-OLD-OLD' 'a.log,Logs/,a.log' '!holds Logs/a.log OLD-OLD-OLD-OLD-OLD' user \
     'hold=Logs\a.log|2000|15'
