@@ -4,7 +4,7 @@
 # HOSTS: L (tarvik) and/or W (Tarvik.exe under Wine). Trees list entries
 # separated by ";": "d/" folder, "f=text" file, "f=@SIZE" file of SIZE bytes,
 # "f=~SIZE" sparse file, "l->to" symbolic link, "h=>f" hard link, "p|fifo";
-# "#MODE" after an entry sets its mode before the run, and in the tree after
+# "#MODE" after an entry sets its mode before the run ("%UID" its owner), and in the tree after
 # the run it is checked. An after text that starts with "!" is a check run in
 # the row's folder instead, made of commands and these words, each of which
 # prints what it expected and what it found: holds FILE TEXT, absent PATH,
@@ -62,16 +62,17 @@ row unquoted-path-with-blank W 'a.log=new' '{R}\My App\TARVIK.exe  a.log,Logs\,a
 # read-only copy (which must not pass as this run's), once with a comma in TEMP (under which $PLUGINSDIR lies),
 # once followed by its uninstaller over a killed run's own file (kept in place by _?=, so it stays itself).
 ex='setup=mkdir x86 && cp "$program" x86 && cp "$tests"/../examples/install-log.* . &&' nsis="$ex makensis -V2 install-log.nsi >/dev/null"
-row nsis-example-delivers-log W '' '"{R}\Example-1.0.exe" /S /D={R}\App' '!grep -q "Installation complete" App/Logs/Setup/setup.log' cmd x86 "$nsis"
-row nsis-example-reinstall-over-read-only W 'App/Logs/Setup/setup.log=old#444' '"{R}\Example-1.0.exe" /S /D={R}\App' '!grep -q "Installation complete" App/Logs/Setup/setup.log && only App/Logs/Setup setup.log' cmd x86 "$nsis"
-row nsis-example-comma-in-temp W 'T, x/' 'cmd /c set "TMP={R}\T, x"&& set "TEMP={R}\T, x"&& "{R}\Example-1.0.exe" /S /D={R}\App' '!only App Uninstall.exe' cmd x86 "$nsis"
-row nsis-example-uninstalls W 'App/Logs/Setup/~tarvik-7-0.tmp=x' 'cmd /c call "{R}\Example-1.0.exe" /S /D={R}\App && call "{R}\App\Uninstall.exe" /S _?={R}\App' '!only App Uninstall.exe' cmd x86 "$nsis"
+ie='"{R}\Example-1.0.exe" /S /D={R}\App' done='!grep -q "Installation complete" App/Logs/Setup/setup.log' left='!only App Uninstall.exe'
+row nsis-example-delivers-log W '' "$ie" "$done" cmd x86 "$nsis"
+row nsis-example-reinstall-over-read-only W 'App/Logs/Setup/setup.log=old#444' "$ie" "$done && only App/Logs/Setup setup.log" cmd x86 "$nsis"
+row nsis-example-comma-in-temp W 'T, x/' "cmd /c set \"TMP={R}\\T, x\"&& set \"TEMP={R}\\T, x\"&& $ie" "$left" cmd x86 "$nsis"
+row nsis-example-uninstalls W 'App/Logs/Setup/~tarvik-7-0.tmp=x' "cmd /c call $ie && call \"{R}\\App\\Uninstall.exe\" /S _?={R}\\App" "$left" cmd x86 "$nsis"
 # The MSI example built with its log's path in place of MsiLogFileLocation, which Wine's msiexec does not set.
 msi="$ex"' sed -i "s|\[MsiLogFileLocation\]|Z:${PWD//\//\\\\}\\\\msi.log|" install-log.wxs && wixl -a x86 -o Example-1.0.msi install-log.wxs'
-row msi-example-delivers-own-log W '' 'msiexec /i {R}\Example-1.0.msi /qn /l*v {R}\msi.log INSTALLDIR={R}\App\' '!grep -q "Action start.*TarvikCopyLog" App/Logs/install.log' cmd x86 "$msi"
+row msi-example-delivers-own-log W '' 'msiexec /i {R}\Example-1.0.msi /qn /l*v {R}\msi.log INSTALLDIR={R}\App\' \
+    '!grep -q "Action start.*TarvikCopyLog" App/Logs/install.log' cmd x86 "$msi"
 # The folder chain and the copy.
-row chain-made-outside-in LW 'a.log=new;Logs/a.log=old' 'a.log,Logs/A/B/C/,a.log' \
-    'Logs/;Logs/A/;Logs/A/B/;Logs/A/B/C/;Logs/A/B/C/a.log=new;Logs/a.log=old;a.log=new'
+row chain-made-outside-in LW 'a.log=new;Logs/a.log=old' 'a.log,Logs/A/B/,a.log' 'Logs/;Logs/A/;Logs/A/B/;Logs/A/B/a.log=new;Logs/a.log=old;a.log=new'
 row shorter-copy-replaces LW 'a.log=new;Logs/;Logs/a.log=old old old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=new;a.log=new'
 row empty-source-replaces LW 'a.log=;Logs/;Logs/a.log=old' 'a.log,Logs/,a.log' 'Logs/;Logs/a.log=;a.log='
 row file-where-folder-was LW 'a.log=new;Logs=file' 'a.log,Logs/,a.log' 'Logs=file;a.log=new'
@@ -103,8 +104,7 @@ row source-link-to-target L 'Logs/#555;Logs/a.log=old;link->Logs/a.log' 'link,Lo
 row source-hard-link-to-target L 'Logs/#555;Logs/a.log=old;h=>Logs/a.log' 'h,Logs/,a.log' 'Logs/;Logs/a.log=old;h=old' user
 row fifo-source-never-opened L 'Logs/;p|fifo' 'p,Logs/,a.log' '!sleep 0.2; absent released; r=$?; : <>p; exit $r' 'setup=(exec 3>p; touch released) &'
 row device-source-refused L 'Logs/' '/dev/zero,Logs/,a.log' 'Logs/'
-row proc-file-read-to-end L 'Logs/s=old' '/proc/self/status,Logs/,s' \
-    '!head -1 Logs/s | grep -q ^Name: && is "NULs in Logs/s" 0 "$(tr -cd "\0" <Logs/s | wc -c)"'
+row proc-file-read-to-end L 'Logs/s=old' '/proc/self/status,Logs/,s' '!head -1 Logs/s | grep -q ^Name: && is NULs 0 "$(tr -cd "\0" <Logs/s | wc -c)"'
 row lease-waited-for L 'a.log=x' 'a.log,Logs/,a.log' '!holds Logs/a.log ready' 'setup=lease a.log'
 row link-to-folder-target-kept L 'a.log=new;D/;Logs/t->../D' 'a.log,Logs/,t' 'D/;Logs/;Logs/t->../D;a.log=new'
 row fifo-target-kept L 'a.log=new;Logs/p|fifo' 'a.log,Logs/,p' 'Logs/;Logs/p|fifo;a.log=new'
@@ -112,14 +112,10 @@ row device-target-kept L 'a.log=new;Logs/' 'a.log,Logs/,n' '![ -c Logs/n ]' root
 row own-link-followed-as-user L 'a.log=new;real/;Logs->real' 'a.log,Logs/Sub/,a.log' 'Logs->real;a.log=new;real/;real/Sub/;real/Sub/a.log=new' user
 row user-namespace-trusts-overflow-uid L 'Logs/' '/bin/true,Logs/,t' '!same /bin/true Logs/t' user 'prefix=unshare -r'
 # Root's own link in a user's folder is the user's to move: not followed, for the target or the source.
-row moved-root-link-stops-source L 'secret/s=top#600;home/app->../secret' 'home/app/s,,a.log' 'home/;home/app->../secret;secret/;secret/s=top' root \
-    'setup=chown 65534 home'
-row root-folder-in-user-folder L 'a.log=new;home/app/;home/app/cur->.' 'a.log,home/app/cur/logs/,a.log' '!holds home/app/logs/a.log new' root \
-    'setup=chown 65534 home'
-row squatters-file-keeps-nothing L 'a.log=new#600;tmp/#1777;tmp/t.log=theirs#666' 'a.log,tmp/,t.log' '!holds tmp/t.log new && owns tmp/t.log 0.600' root \
-    'setup=chown 1234 tmp/t.log'
-row users-file-stays-theirs L 'a.log=new#600;Logs/a.log=old#664' 'a.log,Logs/,a.log' '!holds Logs/a.log new && owns Logs/a.log 65534.664' root \
-    'setup=chown 65534 Logs/a.log'
+row moved-root-link-stops-source L 'secret/s=top#600;home/%65534;home/app->../secret' 'home/app/s,,a.log' 'home/;home/app->../secret;secret/;secret/s=top' root
+row root-folder-in-user-folder L 'a.log=new;home/%65534;home/app/;home/app/cur->.' 'a.log,home/app/cur/logs/,a.log' '!holds home/app/logs/a.log new' root
+row squatters-file-keeps-nothing L 'a.log=new#600;tmp/#1777;tmp/t.log=theirs#666%1234' 'a.log,tmp/,t.log' '!holds tmp/t.log new && owns tmp/t.log 0.600' root
+row users-file-stays-theirs L 'a.log=new#600;Logs/a.log=old#664%65534' 'a.log,Logs/,a.log' '!holds Logs/a.log new && owns Logs/a.log 65534.664' root
 row linked-root-file-not-shared L 'a=new#600;s=x;t/#1777;t/l=>s' 'a,t/,l' '!holds t/l new && ! $nobody cat t/l' root 'setup=setfacl -m u:65534:rw s'
 row renamed-root-file-not-shared L 'a=new#600;g/#775;g/t=old#644' 'a,g/,t' '!holds g/t new && bits g/t 600' root 'setup=chgrp 50 g'
 row renamed-root-file-not-written L 'a=new#600;m/g/#775;m/g/t=old#644' 'a,m/g/,t' '!holds m/g/t old' root tmpfs=m:1M,nr_inodes=3 'setup=chgrp 50 m/g'
@@ -137,16 +133,19 @@ row noproc-unreadable-old-target L 'a.log=new;Logs/a.log=old#260' 'a.log,Logs/,a
     root noproc user 'setup=setfacl -dm u:0:rw Logs'
 # Windows: the copy takes the target's place in one rename, and nothing else is touched.
 row link-source-to-target-name W 'Logs/a.log=old;Logs/l->a.log' 'Logs/a.log,Logs/,l' 'Logs/;Logs/a.log=old;Logs/l=old'
-row held-open-target W 'a=@64M;Logs/a=old' 'a,Logs/,a' '!same a Logs/a && { [ -z "$posix" ] || holds old old; }' 'hold=Logs\a|0|7' 'setup=ln Logs/a old'
+row held-open-target W 'a=@64M;Logs/a=old' 'a,Logs/,a' '!same a Logs/a && { [ -z "$posix" ] || [ "$(stat -c %i Logs/a)" != "$(cat ../ino)" ]; }' \
+    'hold=Logs\a|0|7' 'setup=stat -c %i Logs/a >../ino'
 row held-target-waited W 'a.log=new;Logs/a.log=old' 'a.log,Logs/,a.log' '!holds Logs/a.log new && holds old old' 'hold=Logs\a*|1000|1' 'setup=ln Logs/a.log old'
 row mapped-target-whole W 'a.log=NEW;Logs/#555;Logs/a.log=OLD-OLD-OLD-OLD-OLD' 'a.log,Logs/,a.log' '!holds Logs/a.log OLD-OLD-OLD-OLD-OLD' user \
     'hold=Logs\a.log|2000|15'
 # Regression guards that only reading checks: under Wine a handle's ReOpenFile, rename and delete act on
 # whatever now carries the file's name, not on the file held, so these pass there without showing the defence.
-row planted-second-name W 'a.log=@64M;secret=keep;Logs/' 'a.log,Logs/,a.log' '!rm -f Logs/~tarvik-*-1.tmp && same a.log Logs/a.log && holds secret keep' 'during=for _ in {1..500}; do t=(Logs/~tarvik-*-0.tmp) && [ -e "$t" ] && ln -s ../secret "${t%0.tmp}1.tmp" && exit; sleep 0.01; done; false'
+row planted-second-name W 'a.log=@64M;secret=keep;Logs/' 'a.log,Logs/,a.log' '!rm -f Logs/~tarvik-*-1.tmp && same a.log Logs/a.log && holds secret keep' \
+    'during=for _ in {1..500}; do t=(Logs/~tarvik-*-0.tmp) && [ -e "$t" ] && ln -s ../secret "${t%0.tmp}1.tmp" && exit; sleep 0.01; done; false'
 row own-copy-held-to-end W 'a.log=@64M;Logs/a.log=old' 'a.log,Logs/,a.log' '!holds Logs/a.log old || same a.log Logs/a.log' 'hold=Logs\~tarvik-*|0'
 row own-copy-read-shared-during-copy W 'a.log=@256M;Logs/' 'a.log,Logs/,a.log' '!same a.log Logs/a.log' 'hold=Logs\~tarvik-*|0|3'
-row own-name-swapped W 'a.log=@64M;Logs/a.log=old' 'a.log,Logs/,a.log' '!rm -f Logs/~tarvik-*; holds Logs/a.log old || same a.log Logs/a.log' 'during=for _ in {1..500}; do t=(Logs/~tarvik-*-0.tmp) && [ -e "$t" ] && mv "$t" ../moved && echo planted >"$t" && exit; sleep 0.01; done; false'
+row own-name-swapped W 'a.log=@64M;Logs/a.log=old' 'a.log,Logs/,a.log' '!rm -f Logs/~tarvik-*; holds Logs/a.log old || same a.log Logs/a.log' \
+    'during=for _ in {1..500}; do t=(Logs/~tarvik-*-0.tmp) && [ -e "$t" ] && mv "$t" ../moved && echo planted >"$t" && exit; sleep 0.01; done; false'
 # Windows: a log still open for writing, busy own files, in-place turns and neighbours' files.
 # Runs that write in place are slowed at each write to the target (strace), so that all eight meet there.
 row live-log-replaced W 'a.log=;Logs/a.log=old' 'a.log,Logs/,a.log' '!holds Logs/a.log early && holds a.log "$(printf "early\nlate")"' log=a.log

@@ -102,13 +102,13 @@ lease() { # holds a write lease on $1 in the background; writes "ready" when a r
     perl -MFcntl -e '$SIG{IO} = sub { print F "ready"; exit }; open(F, "+<", $ARGV[0]) && fcntl(F, 1024, F_WRLCK) && open(G, ">", "$ARGV[0].leased") && sleep 9' "$1" &
     for _ in {1..100}; do [ -e "$1.leased" ] && break || sleep 0.05; done
 }
-replaces() { # a file, not a link, stands at the target
-    local IFS=, f t && read -r -a f <<<"$text" && t=${f[1]-} && t=${t//\{R\}/$dir}${f[2]-} && [ -n "${f[2]-}" ] && [ -f "$t" ] && [ ! -L "$t" ]
-}
+# Whether a file, not a link, stands at the target.
+replaces() { local IFS=, f t && read -r -a f <<<"$text" && t=${f[1]-} && t=${t//\{R\}/$dir}${f[2]-} && [ -n "${f[2]-}" ] && [ -f "$t" ] && [ ! -L "$t" ]; }
 entry_path() { local p=${1%%[=|]*} && p=${p%%->*} && printf '%s' "${p%/}"; }
 build() { # the tree in the current folder
     split ';' "$1"
     for e in "${parts[@]}"; do
+        [[ $e =~ ^(.*)%([0-9]+)$ ]] && e=${BASH_REMATCH[1]} && owners+=("${BASH_REMATCH[2]}" "$(entry_path "$e")")
         [[ $e =~ ^(.*)#([0-7]+)$ ]] && e=${BASH_REMATCH[1]} && modes+=("${BASH_REMATCH[2]}" "${e%%[=|]*}")
         path=$(entry_path "$e") && mkdir -p -- "$(dirname -- "$path")" || return
         case $e in
@@ -203,7 +203,7 @@ table_row() {
     local args=("$@") tries=${tries:-0} name=$1 hosts=$2 before=$3 after=$5 line=${at:-${BASH_SOURCE[2]#"$tests"/}:${BASH_LINENO[1]}} runs=1 rounds=1
     local killing= during= setup= skip= tmpfs= ext4= chown= runmask= sweeping= point= preload= bad= nofile= posix=${posix-} twin=
     local timeout="timeout -k 5 60" noproc= as_user= fsize= strace= words=
-    text=$4 splitargs= whole= app= hold= log= exe=$program modes=()
+    text=$4 splitargs= whole= app= hold= log= exe=$program modes=() owners=()
     shift 5
     [[ $hosts == *$host* ]] || return 0
     [[ " $* " != *" x86 "* || ${TARVIK_ARCH:-}${TARVIK_WINE:-} == x86windows ]] || return 0
@@ -266,6 +266,7 @@ table_row() {
     for ((i = 0; runs > 1 && i < runs; i++)); do yes $i | head -c $((i * 999 + 9)) >s$i; done
     [ -n "$setup" ] && ! (eval "$setup") && setup_failed "$setup" && cd "$top" && return
     [ -n "$chown" ] && chown -R 65534:65534 .
+    for ((m = 0; m < ${#owners[@]}; m += 2)); do chown -h "${owners[m]}" "${owners[m + 1]}"; done
     for ((m = 0; m < ${#modes[@]}; m += 2)); do chmod "${modes[m]}" "${modes[m + 1]}"; done
     # The x64 exe's rows that hold a file or replace one run once more on current Windows' POSIX path.
     [[ $host$whole$posix$point$sweeping = W && ${TARVIK_ARCH:-x64} = x64 ]] && { [ -n "$hold" ] || replaces; } && twin=1

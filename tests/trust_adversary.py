@@ -10,8 +10,7 @@ program, T, USERS = sys.argv[1], os.path.realpath('t'), (1234, 65534)
 
 # The rule: no one but root (the run's user) may change the entries of a folder that root owns and whose
 # mode lets no group or other write (an ACL entry that grants write shows in the group bits).
-def others_may_write(folder):
-    return os.lstat(folder).st_uid != 0 or os.lstat(folder).st_mode & 0o022 != 0
+def others_may_write(folder): return os.lstat(folder).st_uid != 0 or os.lstat(folder).st_mode & 0o022 != 0
 
 
 # Where text leads from the folder here when only the links the rule trusts are followed (root's, in a
@@ -22,14 +21,11 @@ def walk(here, text, links):
     names = [n for n in text.split('/') if n not in ('', '.')]
     for i, name in enumerate(names):
         path = os.path.dirname(here) if name == '..' else os.path.join(here, name)
-        if not os.path.lexists(path):
-            return here, names[i:]
+        if not os.path.lexists(path): return here, names[i:]
         links[0] += os.path.islink(path)
-        if os.path.islink(path) and (os.lstat(path).st_uid != 0 or others_may_write(here) or links[0] > 40):
-            return None
+        if os.path.islink(path) and (os.lstat(path).st_uid != 0 or others_may_write(here) or links[0] > 40): return None
         led = walk(here, os.readlink(path), links) if os.path.islink(path) else (path, [])
-        if not led or led[1] or not os.path.isdir(led[0]):
-            return None
+        if not led or led[1] or not os.path.isdir(led[0]): return None
         here = led[0]
     return here, []
 
@@ -42,8 +38,7 @@ def listing():  # each entry of the tree: mode, owner and group, content or link
 
 
 def readers(path):  # the tree's users whom the kernel lets open the file
-    return {u for u in USERS if subprocess.run(['setpriv', f'--reuid={u}', f'--regid={u}', '--clear-groups', 'cat', path],
-                                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0}
+    return {u for u in USERS if not subprocess.run(['setpriv', f'--reuid={u}', f'--regid={u}', '--clear-groups', 'cat', path], capture_output=True).returncode}
 
 
 def seed(n):
@@ -53,15 +48,12 @@ def seed(n):
         folders = [e for e in made if os.path.isdir(e) and not os.path.islink(e)]
         kind, at = rng.choice('ddffflllh' if made else 'd'), rng.choice(folders or ['.'])
         path, files = f'{at}/{kind}{i}' if made else T, [e for e in made if os.path.isfile(e) and not os.path.islink(e)]
-        if kind == 'd':
-            os.mkdir(path)
+        if kind == 'd': os.mkdir(path)
         elif kind == 'l':  # to any entry, or to a name in it; absolute or relative
             to = rng.choice(made + folders) + rng.choice(['', '', f'/f{i}'])
             os.symlink(rng.choice([to, os.path.relpath(to, at)]), path)
-        elif kind == 'h' and files:
-            os.link(rng.choice(files), path)
-        else:
-            open(path, 'w').write(f'old {i}')
+        elif kind == 'h' and files: os.link(rng.choice(files), path)
+        else: open(path, 'w').write(f'old {i}')
         made.append(path)
         os.lchown(path, rng.choice((0, 0, 0) + USERS), rng.choice((0,) + USERS))
         if kind != 'l':
@@ -78,12 +70,11 @@ def seed(n):
     # What the model lets change: the chain's new folders and the target, nothing where the way stops; who
     # may read the copy: no one, or the old target's readers where the rule keeps who may use it (a
     # regular file of one name in a folder no one else may change). A file beside the target is a change.
-    led, allowed, trusted = walk(os.getcwd(), folder, [0]), [], set()
-    for new in led[1] + [name] if led else []:
-        allowed.append(os.path.join(allowed[-1] if allowed else led[0], new))
+    led, allowed = walk(os.getcwd(), folder, [0]), []
+    for new in led[1] + [name] if led else []: allowed.append(os.path.join(allowed[-1] if allowed else led[0], new))
     old = allowed[-1] if led and not led[1] else ''
-    if os.path.isfile(old) and not os.path.islink(old) and os.lstat(old).st_nlink == 1 and not others_may_write(led[0]):
-        trusted = readers(old)
+    keeps = os.path.isfile(old) and not os.path.islink(old) and os.lstat(old).st_nlink == 1 and not others_may_write(led[0])
+    trusted = readers(old) if keeps else set()
     before, acls = listing(), subprocess.run(['getfacl', '-RPspn', 't'], capture_output=True, text=True).stdout.splitlines()
     text = f's,{folder}/,{name}'
     run = subprocess.run([program, text], capture_output=True, timeout=30)
