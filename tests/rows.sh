@@ -62,11 +62,11 @@ row unquoted-path-with-blank W 'a.log=new' '{R}\My App\TARVIK.exe  a.log,Logs\,a
 # read-only copy (which must not pass as this run's), once with a comma in TEMP (under which $PLUGINSDIR lies),
 # once followed by its uninstaller over a killed run's own file (kept in place by _?=, so it stays itself).
 ex='setup=mkdir x86 && cp "$program" x86 && cp "$tests"/../examples/install-log.* . &&' nsis="$ex makensis -V2 install-log.nsi >/dev/null"
-ie='"{R}\Example-1.0.exe" /S /D={R}\App' done='!grep -q "Installation complete" App/Logs/Setup/setup.log' left='!only App Uninstall.exe'
-row nsis-example-delivers-log W '' "$ie" "$done" cmd x86 "$nsis"
-row nsis-example-reinstall-over-read-only W 'App/Logs/Setup/setup.log=old#444' "$ie" "$done && only App/Logs/Setup setup.log" cmd x86 "$nsis"
-row nsis-example-comma-in-temp W 'T, x/' "cmd /c set \"TMP={R}\\T, x\"&& set \"TEMP={R}\\T, x\"&& $ie" "$left" cmd x86 "$nsis"
-row nsis-example-uninstalls W 'App/Logs/Setup/~tarvik-7-0.tmp=x' "cmd /c call $ie && call \"{R}\\App\\Uninstall.exe\" /S _?={R}\\App" "$left" cmd x86 "$nsis"
+ie='"{R}\Example-1.0.exe" /S /D={R}\App' delivered='!grep -q "Installation complete" App/Logs/Setup/setup.log' removed='!only App Uninstall.exe'
+row nsis-example-delivers-log W '' "$ie" "$delivered" cmd x86 "$nsis"
+row nsis-example-reinstall-over-read-only W 'App/Logs/Setup/setup.log=old#444' "$ie" "$delivered && only App/Logs/Setup setup.log" cmd x86 "$nsis"
+row nsis-example-comma-in-temp W 'T, x/' "cmd /c set \"TMP={R}\\T, x\"&& set \"TEMP={R}\\T, x\"&& $ie" "$removed" cmd x86 "$nsis"
+row nsis-example-uninstalls W 'App/Logs/Setup/~tarvik-7-0.tmp=x' "cmd /c call $ie && call \"{R}\\App\\Uninstall.exe\" /S _?={R}\\App" "$removed" cmd x86 "$nsis"
 # The MSI example built with its log's path in place of MsiLogFileLocation, which Wine's msiexec does not set.
 msi="$ex"' sed -i "s|\[MsiLogFileLocation\]|Z:${PWD//\//\\\\}\\\\msi.log|" install-log.wxs && wixl -a x86 -o Example-1.0.msi install-log.wxs'
 row msi-example-delivers-own-log W '' 'msiexec /i {R}\Example-1.0.msi /qn /l*v {R}\msi.log INSTALLDIR={R}\App\' \
