@@ -33,13 +33,13 @@ if [ "$host" = W ] && [ "${TARVIK_ARCH:-x64}" = x64 ]; then
 fi
 # The sweep's tables: the errors each call fails with (else the default), as
 # each host's file systems answer there; the points that may leave the run's
-# own name; the flush whose failure must leave the old target.
+# own name (leftover: which of those it may leave); the flush whose failure must leave the old target.
 if [ "$host" = L ]; then
-    declare -A errors=([default]="EIO ENOSPC EDQUOT EPERM EACCES EINTR") leaves=([L]='^unlinkat ') flushes=([L]='^fdatasync ')
+    declare -A errors=([default]="EIO ENOSPC EDQUOT EPERM EACCES EINTR") && leaves='^unlinkat ' leftover= flushes='^fdatasync '
 else
     declare -A errors=([CreateFileW]="5 32 112" [CopyFileA]="5 32 112 206" [ReadFile]="33 64" [WriteFile]="112 64" [FlushFileBuffers]=112
         [SetEndOfFile]="1224 112" [LockFileEx]=33 [SetFileInformationByHandle]="5 32 87 50" [MoveFileExW]="5 50"
-        [GetFileInformationByHandle]=87 [default]="5 32") leaves=([W]=' on$' [W-empty]=-empty) flushes=([W]='^FlushFileBuffers 1 ')
+        [GetFileInformationByHandle]=87 [default]="5 32") && leaves=' on$' leftover=-empty flushes='^FlushFileBuffers 1 '
 fi
 [ "$(id -u)" = 0 ] && root=1 || root=
 if [ "$host" = W ] && [ "${TARVIK_WINE:-}" = windows ]; then
@@ -57,6 +57,7 @@ fail() { echo "FAIL $line $name: $*" && failures=$((failures + 1)); }
 setup_failed() { echo "SET-UP FAILED $line $name: $*" && failures=$((failures + 1)); }
 split() { IFS="$1" read -r -d '' -a parts < <(printf '%s\0' "$2"); }
 sorted() { LC_ALL=C sort -z | tr '\0' ';'; }
+traced() { strace="${strace:-strace -f -o /dev/null} $1"; } # one strace for all of a row's options
 shim() { [ -e "$top/bin/$1.so" ] || ${TARVIK_CC:-cc} -x c -shared -fPIC -o "$top/bin/$1.so" -; } # a library to preload, from its source
 behind() { "$@" & echo $! >"$top/pid"; } # a process the row needs while it runs, ended with it (unbehind)
 unbehind() { [ -s "$top/pid" ] && kill "$(cat "$top/pid")" 2>/dev/null; rm -f "$top/pid"; }
@@ -227,8 +228,8 @@ table_row() {
         needs=*) command -v "${option#*=}" >/dev/null || skip="needs ${option#*=}" ;;
         room=*) (($(awk '/^MemAvailable/ {print $2}' /proc/meminfo) >> 20 >= ${option#*=})) || skip="needs ${option#*=} GiB free" ;;
         strace=*) command -v strace >/dev/null || skip="needs strace" ;;&
-        strace=*) strace="${strace:-strace -f -o /dev/null} ${option#*=}" ;;
-        slow=*) split : "${option#*=}" && strace="${strace:-strace -f -o /dev/null} -e inject=${parts[0]}:delay_enter=${parts[1]}000:when=${parts[2]:-1}+" ;;
+        strace=*) traced "${option#*=}" ;;
+        slow=*) split : "${option#*=}" && traced "-e inject=${parts[0]}:delay_enter=${parts[1]}000:when=${parts[2]:-1}+" ;;
         tmpfs=*) tmpfs=${option#*=} ;; ext4=*) ext4=${option#*=} ;;
         noproc) noproc="unshare -m $top/bin/noproc" ;;
         notmpfile | noopenat2) shim "$option" <"$tests/no_${option#no}.c" && preload+=" $top/bin/$option.so" ;;
@@ -250,7 +251,7 @@ table_row() {
     [ -n "$killing" ] && timeout=
     # A failure point: on Linux strace makes the call fail, on Windows faults.c.
     local c n e m && read -r c n e m <<<"$point" && [ "$m" = on ] && n+=+
-    [ -n "$point" ] && [ "$host" = L ] && strace="${strace:-strace -f -o /dev/null} -e inject=$c:error=$e:when=$n"
+    [ -n "$point" ] && [ "$host" = L ] && traced "-e inject=$c:error=$e:when=$n"
     prefix="$timeout $noproc $as_user $fsize $strace $words" preload=${preload# }
     [ -n "$posix" ] && exe=$top/bin/posix-${exe##*/} name+=[posix] && [ -z "$point" ] && posix_rows=$((posix_rows + 1))
     [ -n "$bad" ] && setup_failed "$bad" && cd "$top" && return
@@ -283,7 +284,7 @@ table_row() {
     [ -n "$killing" ] && [ ! -s "$top/landed" ] && fail "expected a kill to land on a run at work, found every run ended"
     if [[ $after == '!'* ]]; then
         # A removal that fails may leave the run's own name (on Windows, emptied).
-        [[ -n $point && $point =~ ${leaves[$host]} ]] && find . -name '[.~]tarvik-*' ${leaves[$host-empty]-} -delete
+        [[ -n $point && $point =~ $leaves ]] && find . -name '[.~]tarvik-*' $leftover -delete
         found=$(eval "${after#!}" 2>&1) || fail "${found:-expected ${after#!}}"
         left=$(find . -name '.tarvik*' -o -name '~tarvik*') && [ -n "$left" ] && fail "expected nothing left, found $left"
     else
@@ -345,7 +346,7 @@ swept() {
     for f in $(find . -mindepth 1); do [[ $allowed == *" $f "* ]] || { echo "expected nothing beside, found $f" && return 1; }; done
     now=$(cat "$t" 2>/dev/null || echo absent) && new() { if [ -n "$log" ]; then is "$t" early "$now"; else same "$sw_source" "$t"; fi; }
     if [[ -z $point ]]; then new
-    elif [[ $point =~ ${flushes[$host]} && -z $sw_partial && $point != *EINTR* ]]; then is "$t" "$sw_old" "$now"
+    elif [[ $point =~ $flushes && -z $sw_partial && $point != *EINTR* ]]; then is "$t" "$sw_old" "$now"
     else [ "$now" = "$sw_old" ] || [[ ${point%% *} =~ ^($sw_partial)$ ]] || new; fi && within 10
 }
 
