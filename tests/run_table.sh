@@ -35,7 +35,9 @@ fi
 # each host's file systems answer there; the points that may leave the run's
 # own name (leftover: which of those it may leave); the flush whose failure must leave the old target.
 if [ "$host" = L ]; then
+    # An open may also find the run out of descriptors (EMFILE), which must leave the target as it was.
     declare -A errors=([default]="EIO ENOSPC EDQUOT EPERM EACCES EINTR") && leaves='^unlinkat ' leftover= flushes='^fdatasync '
+    for c in open openat openat2; do errors[$c]="${errors[default]} EMFILE"; done
 else
     declare -A errors=([CreateFileW]="5 32 112" [CopyFileA]="5 32 112 206" [ReadFile]="33 64" [WriteFile]="112 64" [FlushFileBuffers]=112
         [SetEndOfFile]="1224 112" [LockFileEx]=33 [SetFileInformationByHandle]="5 32 87 50" [MoveFileExW]="5 50"
