@@ -7,7 +7,8 @@
 // names the old file or the whole new one, also after a crash. Only where
 // the folder refuses the new file or the rename is an existing target written
 // in place, as cp does, under a lock that other runs of Tarvik wait for, and
-// only where that write reaches the target alone (MayWriteInPlace) and fits
+// only where that write reaches the target alone and the file may keep who
+// may use it (TrustOld, by the trust rule of path.cpp) and where it fits
 // (WithinSizeLimit, and room reserved first: WriteInPlace).
 //
 // Which step's failure leads where (each step answers an Outcome):
@@ -98,7 +99,7 @@ bool OpenSource(const std::string& path, Source& source) {
 // plain link, replaced without a look through it: where it leads would tell
 // its maker what is behind root's doors, and could hang on a dead mount.
 bool ReplaceableLink(const Target& target, const struct stat& source) {
-    if (!MayFollow(target.status, target.folder.fd)) {
+    if (!TrustRule(FactsAt(target.folder.fd, target.status)).follow) {
         return true;
     }
     struct stat linked;
@@ -453,20 +454,6 @@ bool LockForWriting(int fd) {
     return WhileBusy([&] { return ::flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK; });
 }
 
-// Writing in place reaches only the target: a file with another name is
-// written through that name too (a user's hard link to a file of root's), and
-// a file that someone else owns in a folder that others may write may have
-// been put there to receive what the run copies (the kernel's
-// protected_regular rule). Written in place, the file keeps who may use it,
-// which it may pass on only as a replaced file may (PassesOnAccess).
-bool MayWriteInPlace(const struct stat& file, const Target& target, const Source& source) {
-    const int folder = target.folder.fd;
-    return file.st_nlink == 1 &&
-           (TrustedOwner(file.st_uid, folder, Trust::Keeping) ||
-            !OthersMayWrite(folder, Trust::Keeping)) &&
-           PassesOnAccess(target, file, source);
-}
-
 // Whether a file of size bytes stays within the run's file-size limit, which
 // the kernel does not check when room is reserved.
 bool WithinSizeLimit(off_t size) {
@@ -488,7 +475,7 @@ bool WriteInPlace(const Source& source, const Target& target) {
     struct stat status;
     const off_t size = source.status.st_size;
     if (out.fd < 0 || ::fstat(out.fd, &status) != 0 || !SameFile(status, target.status) ||
-        !MayWriteInPlace(status, target, source) || !WithinSizeLimit(size) ||
+        !TrustOld(target, status, source).inPlace || !WithinSizeLimit(size) ||
         !LockForWriting(out.fd) ||
         (size > 0 &&
          RetryOnSignal([&] { return ::fallocate(out.fd, FALLOC_FL_KEEP_SIZE, 0, size); }) != 0)) {

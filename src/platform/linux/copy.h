@@ -47,11 +47,9 @@ void KeepIdentity(int out, const Source& source, const Target& target);
 // grants or vouches on exec stays on it. keep.cpp.
 void DisownOldContent(int out, const struct stat& old);
 
-// Whether the old file, as examined in old, may pass on who may use it (its
-// owner, mode and ACL, kept on the copy or written in place): where no one
-// but root and the run's user may have put it at the target's name, or where
-// it lets no one read who could not read the source. keep.cpp.
-bool PassesOnAccess(const Target& target, const struct stat& old, const Source& source);
+// What the trust rule allows with the old file, as examined in old, that
+// the copy replaces: keeping who may use it, writing into it. keep.cpp.
+Verdict TrustOld(const Target& target, const struct stat& old, const Source& source);
 
 // The copy, new or written in place, is as recent as its source. keep.cpp.
 void KeepModificationTime(int out, const Source& source);

@@ -87,43 +87,44 @@ inline std::string ProcName(int fd) {
 // set for the folders the run makes. main.cpp.
 mode_t StartUmask();
 
-// What an owner is trusted for: following a link it made, where the run has
-// no more than its real user's rights anyway, or keeping what it made (its
-// owner, mode and ACL passed on to the copy, its file written in place).
-enum class Trust { Following, Keeping };
+// What the trust rule weighs about the entry at a name, read beforehand
+// (FactsAt, and TrustOld for a file the copy replaces), so that the rule
+// reads nothing itself.
+struct Facts {
+    struct stat folder {};   // the folder that holds the name
+    bool folderSeen = false; // whether it could be examined
+    bool vouched = false;    // whether its file system's owners can be believed
+    struct stat entry {};    // what stands at the name
+    uid_t self = 0;          // the run's user
+    // In a user namespace, the uid that stands for everyone it leaves
+    // unmapped, and the same where it may stand for the host's root; -1 outside one or where not.
+    uid_t unmapped = static_cast<uid_t>(-1);
+    uid_t rootUnmapped = static_cast<uid_t>(-1);
+    // For an old file that would pass on who may use it: the source, and
+    // whether it or the old file has an access ACL (or that is not known).
+    const struct stat* source = nullptr;
+    bool aclOnEither = true;
+};
 
-// In a user namespace, the uid that stands for everyone it does not map
-// (the host's root among them), which no stat tells apart; -1 outside one.
-// path.cpp.
-uid_t UnmappedUid();
+// What the rule allows with that entry: follow it (a link), give the copy
+// its owner, mode and ACL (a file the copy replaces), write into it in place.
+struct Verdict {
+    bool follow;
+    bool keep;
+    bool inPlace;
+};
 
-// Root and the run's own user: what either made, the run may trust, where the
-// file system that holds it (the descriptor on) vouches for its owners. In a
-// user namespace the overflow uid stands for the host's root too: it is
-// trusted for following only, and not at all where the namespace maps it.
-// path.cpp.
-bool TrustedOwner(uid_t owner, int on, Trust trust);
+// The one rule of a privileged run, stated at the top of path.cpp.
+Verdict TrustRule(const Facts& facts);
 
-// Whether anyone but root or the run's user may write the folder, or it
-// cannot be examined: then it vouches neither for a link in it nor for who
-// put a file there. path.cpp.
-bool OthersMayWrite(int folder, Trust trust);
+// The facts of the entry examined as entry in the folder. path.cpp.
+Facts FactsAt(int folder, const struct stat& entry);
 
 // Opens path (from the current folder) with the flags of open(2), following
 // only the symbolic links that the run may trust. Without O_PATH or
 // O_DIRECTORY it opens only a regular file (EINVAL otherwise), and examines
 // it before it opens it. path.cpp.
 int Open(const std::string& path, int flags);
-
-// A link is followed only when it belongs to a trusted owner and sits in a
-// folder that no one else may write. Anyone else's link could steer a root
-// run into folders its maker may not touch; and whoever may write a folder
-// may move any link into it, even root's, so a root-made link in a user's
-// folder, or in a folder that a group or everyone may write (sticky or not),
-// is someone else's choice of where the run goes. A real folder needs no such
-// rule: a user cannot move a folder that is not theirs into their own.
-// path.cpp.
-bool MayFollow(const struct stat& link, int folder);
 
 // Opens the folder holding the entry that ends at end of path, as an O_PATH
 // descriptor, and gives the entry's name in name. path.cpp.

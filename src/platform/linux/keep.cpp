@@ -31,19 +31,6 @@ bool BoundToContent(const char* key) {
     return false;
 }
 
-// A file that neither root, the run's user nor the folder's owner made, in a
-// folder others may write, may have been put there for the copy to take
-// over: its owner, mode and ACL would hand the copy to whoever put it there.
-// It is replaced as a new file that keeps nothing of it. The overflow uid
-// is anyone unmapped: that it owns the folder too tells nothing.
-bool Squatted(const Target& target) {
-    struct stat folder;
-    return !TrustedOwner(target.status.st_uid, target.folder.fd, Trust::Keeping) &&
-           (::fstat(target.folder.fd, &folder) != 0 || folder.st_uid != target.status.st_uid ||
-            folder.st_uid == UnmappedUid()) &&
-           OthersMayWrite(target.folder.fd, Trust::Keeping);
-}
-
 // Whether an access ACL was found, or could not be looked for: size as an
 // attribute call answered it.
 bool AclOrUnknown(ssize_t size) {
@@ -92,32 +79,22 @@ class Attributes {
 
 } // namespace
 
-// Whoever may change a folder's entries decides what stands at a name in it,
-// whoever owns the file: a user who may write the folder can rename a root
-// file there, and in a sticky one link a root file they may read and write
-// (the ACL root gave them). Where that is so, or the file has another name
-// (which its maker may since have moved here), the old file passes on who
-// may use it only where it lets no one read who could not read the source, as
-// far as its bits tell without knowing who is in which group: the source is
-// readable by all, or the old file by no one else but its owner (root, the
-// run's user or the source's) and, without an ACL on either, the source's
-// own group where the source grants that group too.
-bool PassesOnAccess(const Target& target, const struct stat& old, const Source& source) {
-    const int folder = target.folder.fd;
-    if (old.st_nlink == 1 && !OthersMayWrite(folder, Trust::Keeping)) {
-        return true;
+Verdict TrustOld(const Target& target, const struct stat& old, const Source& source) {
+    Facts facts = FactsAt(target.folder.fd, old);
+    facts.source = &source.status;
+    // The ACLs are read only where they could change the answer.
+    facts.aclOnEither = false;
+    const Verdict loose = TrustRule(facts);
+    facts.aclOnEither = true;
+    const Verdict strict = TrustRule(facts);
+    if (loose.keep == strict.keep && loose.inPlace == strict.inPlace) {
+        return strict;
     }
-    const struct stat& from = source.status;
-    if ((from.st_mode & S_IROTH) != 0) {
-        return true;
-    }
-    const bool groupWider =
-        (old.st_mode & S_IRGRP) != 0 &&
-        ((from.st_mode & S_IRGRP) == 0 || old.st_gid != from.st_gid ||
-         AclOrUnknown(::fgetxattr(source.fd.fd, kAccessAcl, nullptr, 0)) ||
-         AclOrUnknown(Attributes(folder, target.name.c_str(), old).Get(kAccessAcl, nullptr, 0)));
-    return (old.st_mode & S_IROTH) == 0 && !groupWider &&
-           (old.st_uid == from.st_uid || TrustedOwner(old.st_uid, folder, Trust::Keeping));
+    facts.aclOnEither =
+        AclOrUnknown(::fgetxattr(source.fd.fd, kAccessAcl, nullptr, 0)) ||
+        AclOrUnknown(
+            Attributes(target.folder.fd, target.name.c_str(), old).Get(kAccessAcl, nullptr, 0));
+    return TrustRule(facts);
 }
 
 namespace {
@@ -248,8 +225,7 @@ void KeepModificationTime(int out, const Source& source) {
 // than the old file did.
 void KeepIdentity(int out, const Source& source, const Target& target) {
     KeepModificationTime(out, source);
-    if (target.standing != Standing::Regular || Squatted(target) ||
-        !PassesOnAccess(target, target.status, source)) {
+    if (target.standing != Standing::Regular || !TrustOld(target, target.status, source).keep) {
         std::string acl;
         const bool aclKnown = DefaultAcl(target.folder.fd, acl);
         const mode_t mode = NewFileMode(source.status.st_mode & 0777, StartUmask(), acl, aclKnown);

@@ -3,23 +3,22 @@
 // takes one call; a link on the way sends it down a walk, one component at a
 // time, each step from the descriptor of the step before, so the path cannot
 // be switched between steps. The walk follows a link only when the run may
-// trust both the link and the folder that holds it (MayFollow).
+// trust both the link and the folder that holds it (TrustRule).
 //
 // The one rule of a privileged run, which every trust check of this host
-// applies: whoever may change a folder's entries decides what stands at a
-// name in it, whoever owns what stands there. A folder's entries are its
-// owner's to change, and its group's and everyone's as its mode grants (an
-// ACL's entries show in its group bits), as far as the file system's report
-// can be believed: a FUSE mount's owners only where root or the run's user
-// mounted it (VouchesForOwners), a user namespace's only as its map allows
-// (OverflowUid: the overflow uid stands for everyone unmapped, and is trusted
-// for following alone). So a link is followed (MayFollow), and an old target
-// passes on its owner, mode and ACL, kept on the copy or by being written in
-// place (Squatted, PassesOnAccess, MayWriteInPlace), only where nobody but
-// root and the run's user could have put it there (OthersMayWrite,
-// TrustedOwner); anywhere else an old target passes on no access wider than
-// the source's. A process's view, once entered through /proc, is such a
-// folder too: its /proc leads no further than its root (FollowLink).
+// applies (TrustRule, below): whoever may change a folder's entries decides
+// what stands at a name in it, whoever owns what stands there. A folder's
+// entries are its owner's to change, and its group's and everyone's as its
+// mode grants (an ACL's entries show in its group bits), as far as the file
+// system's report can be believed: a FUSE mount's owners only where root or
+// the run's user mounted it (VouchesForOwners), a user namespace's only as
+// its map allows (OverflowUid: the overflow uid stands for everyone
+// unmapped, and is trusted for following alone). So a link is followed, and
+// an old target passes on its owner, mode and ACL, kept on the copy or by
+// being written in place, only where nobody but root and the run's user
+// could have put it there; anywhere else an old target passes on no access
+// wider than the source's. A process's view, once entered through /proc, is
+// such a folder too: its /proc leads no further than its root (FollowLink).
 #include "host.h"
 
 #include <algorithm>
@@ -34,6 +33,57 @@
 #include <sys/vfs.h>
 
 namespace host {
+
+Verdict TrustRule(const Facts& facts) {
+    const struct stat& entry = facts.entry;
+    // Root and the run's user, where the file system vouches for its owners;
+    // for following a link, where the run has no more than its real user's
+    // rights anyway, the overflow uid too where it may be the host's root.
+    const auto trusted = [&](uid_t owner, bool following) {
+        return facts.vouched &&
+               (owner == 0 || owner == facts.self || (following && owner == facts.rootUnmapped));
+    };
+    const auto othersMayChange = [&](bool following) {
+        return !facts.folderSeen || !trusted(facts.folder.st_uid, following) ||
+               (facts.folder.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+    };
+    const bool shared = othersMayChange(false);
+    // Whoever may change a folder may move any link into it, even root's: a
+    // root-made link in a user's folder, or in one that a group or everyone
+    // may write (sticky or not), is someone else's choice of where the run
+    // goes. A real folder needs no such rule: a user cannot move a folder
+    // that is not theirs into their own.
+    const bool follow = trusted(entry.st_uid, true) && !othersMayChange(true);
+    // A file that neither root, the run's user nor the folder's owner made,
+    // in a folder others may change, may have been put there for the copy to
+    // take over. The overflow uid is anyone unmapped: that it owns the folder
+    // too tells nothing.
+    const bool squatted = !trusted(entry.st_uid, false) && shared &&
+                          (!facts.folderSeen || facts.folder.st_uid != entry.st_uid ||
+                           facts.folder.st_uid == facts.unmapped);
+    // Where others may change the folder (a group member renames a root file
+    // here, a user links one they may read and write into a sticky one), or
+    // the file has another name its maker may have moved here, it passes on
+    // who may use it only where it lets no one read who could not read the
+    // source, as far as its bits tell without knowing who is in which group:
+    // the source is readable by all, or the old file by no one else but its
+    // owner (root, the run's user or the source's) and, without an ACL on
+    // either, the source's own group where the source grants that group too.
+    bool passes = entry.st_nlink == 1 && !shared;
+    if (!passes && facts.source != nullptr) {
+        const struct stat& from = *facts.source;
+        const bool groupWider =
+            (entry.st_mode & S_IRGRP) != 0 &&
+            ((from.st_mode & S_IRGRP) == 0 || entry.st_gid != from.st_gid || facts.aclOnEither);
+        passes = (from.st_mode & S_IROTH) != 0 ||
+                 ((entry.st_mode & S_IROTH) == 0 && !groupWider &&
+                  (entry.st_uid == from.st_uid || trusted(entry.st_uid, false)));
+    }
+    // Written in place, the write reaches every name of the file, and the
+    // file keeps its owner: the kernel's protected_regular rule, and more.
+    const bool inPlace = entry.st_nlink == 1 && (trusted(entry.st_uid, false) || !shared) && passes;
+    return Verdict{follow, !squatted && passes, inPlace};
+}
 
 namespace {
 
@@ -203,7 +253,7 @@ int Walk(int at, const char* path, int flags, Walked& walked);
 // flags.
 int FollowLink(int link, const char* name, const struct stat& status, int folder, int flags,
                Walked& walked) {
-    if (!MayFollow(status, folder)) {
+    if (!TrustRule(FactsAt(folder, status)).follow) {
         errno = EACCES;
         return -1;
     }
@@ -343,25 +393,15 @@ const Overflow& OverflowUid() {
 
 } // namespace
 
-uid_t UnmappedUid() {
-    return OverflowUid().unmapped;
-}
-
-bool TrustedOwner(uid_t owner, int on, Trust trust) {
-    return (owner == 0 || owner == ::geteuid() ||
-            (trust == Trust::Following && owner == OverflowUid().trusted)) &&
-           VouchesForOwners(on);
-}
-
-bool OthersMayWrite(int folder, Trust trust) {
-    struct stat status;
-    return ::fstat(folder, &status) != 0 || !TrustedOwner(status.st_uid, folder, trust) ||
-           (status.st_mode & (S_IWGRP | S_IWOTH)) != 0;
-}
-
-bool MayFollow(const struct stat& link, int folder) {
-    return TrustedOwner(link.st_uid, folder, Trust::Following) &&
-           !OthersMayWrite(folder, Trust::Following);
+Facts FactsAt(int folder, const struct stat& entry) {
+    Facts facts;
+    facts.folderSeen = ::fstat(folder, &facts.folder) == 0;
+    facts.vouched = VouchesForOwners(folder);
+    facts.entry = entry;
+    facts.self = ::geteuid();
+    facts.unmapped = OverflowUid().unmapped;
+    facts.rootUnmapped = OverflowUid().trusted;
+    return facts;
 }
 
 int Open(const std::string& path, int flags) {
