@@ -113,7 +113,7 @@ def seed(n):
     # Outside a namespace, whose root may not write the users' folders, the copy lands where the model says, and keeps the old target's.
     got, was = after.get(key(target)) if lands and os.path.isdir(os.path.dirname(target)) else None, before.get(key(old)) if old else None
     faults += [f'{os.path.relpath(target)}: expected the copy, found {got}'] if lands and not ns and (got or ' ')[3:4] != (b'secret',) else []
-    faults += [f'{got[0]}: expected it to keep {was}, found {got}'] if keeps and lands and not ns and got and (got[1], *got[2:3], *got[4:]) != (was[1] & ~0o6000, *was[2:3], *was[4:]) else []
+    faults += [f'{got[0]}: expected {was} kept, found {got}'] if keeps and lands and not ns and got and (got[1], *got[2::2]) != (was[1] & ~0o6000, *was[2::2]) else []
     if faults:
         print(f'seed {n}: {" ".join(ns + [program])} {text!r}', *faults, *shapes, 'the tree before:', *(f'  {e[0]} {stat.filemode(e[1])} '
               f'{e[2][0]}:{e[2][1]} {e[3]!r}' for e in sorted(before.values())), f'groups {GROUPS}',
