@@ -113,10 +113,15 @@ bool KeepAttributes(int out, const Attributes& old) {
     bool hasAcl = false;
     for (const char* key = names; key < names + (length > 0 ? length : 0);
          key += std::strlen(key) + 1) {
+        const bool acl = std::strcmp(key, kAccessAcl) == 0;
         const ssize_t size = BoundToContent(key) ? -1 : old.Get(key, value, sizeof value);
-        if (size >= 0) {
-            hasAcl = hasAcl || std::strcmp(key, kAccessAcl) == 0;
-            ::fsetxattr(out, key, value, static_cast<size_t>(size), 0);
+        if (size >= 0 && ::fsetxattr(out, key, value, static_cast<size_t>(size), 0) == 0) {
+            hasAcl = hasAcl || acl;
+        } else if (acl) {
+            // Who may use the file rests on its ACL: one that cannot be
+            // carried over (a user namespace that does not map its users) is
+            // not kept in part.
+            return false;
         }
     }
     if (!hasAcl) {
@@ -220,9 +225,10 @@ void KeepModificationTime(int out, const Source& source) {
 // and permission bits; otherwise (in place of a squatter's file too, and of
 // one that may not pass on who may use it) the source's bits as a new file
 // takes them, with the folder's default ACL.
-// Best effort: the data matters more. Where the old file's attributes cannot
-// be read, the copy gets no ACL and no group access, so it never grants more
-// than the old file did.
+// Best effort: the data matters more. Where the old file's group, attributes
+// or ACL cannot be given, the copy gets no ACL and no group access (nor
+// everyone's, where those kept someone out), so it never grants more than the
+// old file did.
 void KeepIdentity(int out, const Source& source, const Target& target) {
     KeepModificationTime(out, source);
     if (target.standing != Standing::Regular || !TrustOld(target, target.status, source).keep) {
@@ -237,18 +243,24 @@ void KeepIdentity(int out, const Source& source, const Target& target) {
         return;
     }
     const struct stat& old = target.status;
-    if (::fchown(out, old.st_uid, old.st_gid) != 0) {
-        // The group alone, where the owner may not be given: best effort too.
-        [[maybe_unused]] const int groupOnly = ::fchown(out, static_cast<uid_t>(-1), old.st_gid);
-    }
-    const bool kept =
-        KeepAttributes(out, Attributes(target.folder.fd, target.name.c_str(), target.status));
+    // The group alone, where the owner may not be given: best effort too.
+    const bool grouped = ::fchown(out, old.st_uid, old.st_gid) == 0 ||
+                         ::fchown(out, static_cast<uid_t>(-1), old.st_gid) == 0;
+    const Attributes attributes(target.folder.fd, target.name.c_str(), old);
+    const bool kept = grouped && KeepAttributes(out, attributes);
+    // Set-id bits never pass to new content.
+    mode_t bits = old.st_mode & 0777;
     if (!kept) {
+        // Without its own group and ACL the old file's bits would grant more
+        // than it did: the group's go, and everyone's too where its group's
+        // bits or an ACL's entries kept someone from what everyone had.
         ::fremovexattr(out, kAccessAcl);
+        const bool narrowed =
+            (bits & 07 & ~(bits >> 3)) != 0 || AclOrUnknown(attributes.Get(kAccessAcl, nullptr, 0));
+        bits &= narrowed ? 0700 : 0707;
     }
     // Last, so that the bits and the ACL mask they set are the old ones.
-    // Set-id bits never pass to new content.
-    ::fchmod(out, old.st_mode & (kept ? 0777 : 0707));
+    ::fchmod(out, bits);
 }
 
 } // namespace host
