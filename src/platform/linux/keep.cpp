@@ -196,6 +196,15 @@ std::string AclOfMode(std::string acl, mode_t mode) {
     return acl;
 }
 
+// Without its own group and ACL the old file's bits would grant more than it
+// did: the group's go, and everyone's too where its group's bits or an ACL's
+// entries kept someone from what everyone had.
+mode_t BitsWithoutGroup(mode_t bits, const Attributes& old) {
+    const bool narrowed =
+        (bits & 07 & ~(bits >> 3)) != 0 || AclOrUnknown(old.Get(kAccessAcl, nullptr, 0));
+    return bits & (narrowed ? 0700 : 0707);
+}
+
 } // namespace
 
 void StartOwnerOnly(int out) {
@@ -251,13 +260,8 @@ void KeepIdentity(int out, const Source& source, const Target& target) {
     // Set-id bits never pass to new content.
     mode_t bits = old.st_mode & 0777;
     if (!kept) {
-        // Without its own group and ACL the old file's bits would grant more
-        // than it did: the group's go, and everyone's too where its group's
-        // bits or an ACL's entries kept someone from what everyone had.
         ::fremovexattr(out, kAccessAcl);
-        const bool narrowed =
-            (bits & 07 & ~(bits >> 3)) != 0 || AclOrUnknown(attributes.Get(kAccessAcl, nullptr, 0));
-        bits &= narrowed ? 0700 : 0707;
+        bits = BitsWithoutGroup(bits, attributes);
     }
     // Last, so that the bits and the ACL mask they set are the old ones.
     ::fchmod(out, bits);
